@@ -1,0 +1,38 @@
+#include "fatal_error.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "main_window.h"
+#include "memory.h"
+
+namespace {
+
+std::atomic<bool> reporting{false};
+
+// "内存不足，无法分配 n 字节。" in code page 936.
+const char kOutOfMemoryPrefix[] =
+    "\xC4\xDA\xB4\xE6\xB2\xBB\xD7\xE3\xA3\xAC\xCE\xDE\xB7\xA8\xB7\xD6\xC5\xE4 ";
+const char kOutOfMemorySuffix[] = " \xD7\xD6\xBD\xDA\xA1\xA3";
+
+[[noreturn]] void ReportOutOfMemory(size_t bytes) {
+  // Memory has run out: the message is built in place, without allocating.
+  static char message[128];
+  FormatByteCount(message, sizeof message, kOutOfMemoryPrefix, bytes, kOutOfMemorySuffix);
+  ReportFatalError(message);
+}
+
+}  // namespace
+
+void ReportFatalError(const char* message) {
+  if (reporting.exchange(true)) {
+    for (;;) Sleep(INFINITE);
+  }
+  MessageBoxA(nullptr, message, kMainWindowTitle, MB_OK | MB_ICONERROR);
+  ExitProcess(static_cast<UINT>(-1));
+}
+
+bool IsReportingFatalError() { return reporting.load(); }
+
+void ReportOutOfMemoryAsFatal() { SetOutOfMemoryHandler(ReportOutOfMemory); }
