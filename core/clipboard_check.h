@@ -8,4 +8,9 @@
 inline constexpr std::string_view AutoSendMarker =
     "\xCA\xB9\xD3\xC3\xC8\xED\xBC\xFE\xD7\xD4\xB6\xAF\xB7\xA2\xCB\xCD";
 
+// A check whose clipboard has not changed since a check found no marker in it ends at once,
+// without opening the clipboard.
 void ClipboardCheck();
+
+// Forgets the sequence number remembered by the last unmarked check.
+void ForgetClipboardSequenceForTest();

@@ -20,6 +20,7 @@ class ClipboardTest : public ::testing::Test {
   void SetUp() override {
     ResetFakeClipboard();
     ResetReplyRandomForTest();
+    ForgetClipboardSequenceForTest();
     CreateReplyList();
   }
   void TearDown() override {
@@ -64,6 +65,7 @@ TEST_F(ClipboardTest, ReplacesAMarkedTextWholeAndLeavesEverythingElse) {
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
     ResetFakeClipboard();
+    ForgetClipboardSequenceForTest();
     if (c.before) PutFakeClipboardBytes(*c.before, /*withOtherFormats=*/true);
     RebuildReplyList(c.replies);
     fakeClipboard.openFails = c.fault == kOpenFails;
@@ -117,6 +119,66 @@ TEST_F(ClipboardTest, AnotherHolderMakesTheCheckDoNothingUntilReleased) {
   ClipboardCheck();
   EXPECT_EQ(FakeClipboardText(), marker);
   fakeClipboard.isOpen = false;
+  ClipboardCheck();
+  EXPECT_EQ(FakeClipboardText(), "hi");
+}
+
+// Checks of a clipboard that hasn't changed since an unmarked read don't open it; everything that
+// must still act does.
+TEST_F(ClipboardTest, AnUnchangedUnmarkedClipboardIsNotReadAgain) {
+  RebuildReplyList("hi");
+  PutFakeClipboardBytes("nothing to see");
+  ClipboardCheck();
+  const int opens = fakeClipboard.opens;
+  for (int i = 0; i < 10; ++i) ClipboardCheck();
+  EXPECT_EQ(fakeClipboard.opens, opens);
+
+  PutFakeClipboardBytes(marker);  // the marker appears after an unchanged stretch
+  ClipboardCheck();
+  EXPECT_EQ(FakeClipboardText(), "hi");
+}
+
+TEST_F(ClipboardTest, ChecksThatCouldNotFinishAreRetried) {
+  struct RetryCase {
+    const char* name;
+    bool FakeClipboard::*fault;
+    std::optional<std::string> afterFault;
+  };
+  const RetryCase cases[] = {
+      {"open fails", &FakeClipboard::openFails, marker},
+      {"lock gives NULL", &FakeClipboard::lockFails, marker},
+      {"allocation fails", &FakeClipboard::allocFails, marker},
+  };
+  for (const RetryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetFakeClipboard();
+    ForgetClipboardSequenceForTest();
+    RebuildReplyList("hi");
+    PutFakeClipboardBytes(marker);
+    fakeClipboard.*c.fault = true;
+    ClipboardCheck();
+    EXPECT_EQ(FakeClipboardText(), c.afterFault);
+    fakeClipboard.*c.fault = false;
+    ClipboardCheck();  // same sequence number, and still acted on
+    EXPECT_EQ(FakeClipboardText(), "hi");
+  }
+}
+
+TEST_F(ClipboardTest, AMarkerFoundWithAnEmptyListIsLookedAtAgain) {
+  PutFakeClipboardBytes(marker);
+  ClipboardCheck();
+  EXPECT_EQ(FakeClipboardText(), marker);
+  RebuildReplyList("hi");
+  ClipboardCheck();
+  EXPECT_EQ(FakeClipboardText(), "hi");
+}
+
+TEST_F(ClipboardTest, ASequenceNumberOfZeroIsNeverTrusted) {
+  RebuildReplyList("hi");
+  PutFakeClipboardBytes("plain");
+  fakeClipboard.sequence = 0;  // no clipboard access rights: the number says nothing
+  ClipboardCheck();
+  fakeClipboard.textBlock->bytes = marker + '\0';  // changed without the number moving
   ClipboardCheck();
   EXPECT_EQ(FakeClipboardText(), "hi");
 }
