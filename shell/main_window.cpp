@@ -16,21 +16,33 @@ HWND ReplyEdit;
 
 namespace {
 
-const char kMainWindowClass[] = "OrvaneMainWindow";
-const int kOuterWidth = 493;
-const int kOuterHeight = 246;
-const COLORREF kBlack = RGB(0, 0, 0);
-const COLORREF kWhite = RGB(255, 255, 255);
+// MainWindow's constant settings.
+struct WindowDescription {
+  const char* className;
+  const char* title;  // code page 936
+  DWORD style;
+  int width, height;  // the outer rectangle, frame and caption included
+};
 
-// While the window is being built, events that controls raise are dropped.
-bool building = false;
-// The control that had the focus when MainWindow was last deactivated.
-HWND rememberedFocus = nullptr;
+const WindowDescription kWindow = {
+    "OrvaneMainWindow", kMainWindowTitle,
+    WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 493, 246};
 
-}  // namespace
+// One control, in the order the controls are made.
+struct ControlDescription {
+  const char* name;       // its name in the description, code page 936
+  const char* className;  // Windows class
+  const char* text;       // caption or initial text, code page 936
+  DWORD style;            // made hidden: WS_VISIBLE is never set here
+  DWORD exStyle;
+  int left, top, width, height;  // in MainWindow's client area
+  int stopOrder;                 // focus order among tab stops
+  HWND* handle;                  // where the made window is kept
+};
 
-const ControlDescription kControls[3] = {
-    {"\xCA\xB1\xD6\xD3" "1", kWatchTimerClass, "", WS_CHILD, 0, 0, 0, 0, 0, -1, &WatchTimerWindow},
+const ControlDescription kControls[] = {
+    {"\xCA\xB1\xD6\xD3" "1", kWatchTimerClass, "", WS_CHILD | WS_DISABLED, 0, 0, 0, 0, 0, -1,
+     &WatchTimerWindow},
     {"\xD1\xA1\xD4\xF1\xBF\xF2" "1", "BUTTON", "\xBF\xAA\xCA\xBC",
      WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX | BS_LEFT | BS_VCENTER | BS_MULTILINE,
      0, 24, 16, 56, 24, 0, &StartCheck},
@@ -40,7 +52,13 @@ const ControlDescription kControls[3] = {
      WS_EX_CLIENTEDGE, 16, 64, 456, 136, 0, &ReplyEdit},
 };
 
-namespace {
+const COLORREF kBlack = RGB(0, 0, 0);
+const COLORREF kWhite = RGB(255, 255, 255);
+
+// While the window is being built, events that controls raise are dropped.
+bool building = false;
+// The control that had the focus when MainWindow was last deactivated.
+HWND rememberedFocus = nullptr;
 
 // The controls that can take the focus (shown, enabled tab stops), sorted by stop order and,
 // among equals, in table order.
@@ -129,14 +147,14 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-  windowClass.lpszClassName = kMainWindowClass;
+  windowClass.lpszClassName = kWindow.className;
   return RegisterClassA(&windowClass) != 0;
 }
 
 // Centred on the primary screen; the divisions truncate towards zero, as C's do.
 POINT CentredPlace() {
-  return {(GetSystemMetrics(SM_CXSCREEN) - kOuterWidth) / 2,
-          (GetSystemMetrics(SM_CYSCREEN) - kOuterHeight) / 2};
+  return {(GetSystemMetrics(SM_CXSCREEN) - kWindow.width) / 2,
+          (GetSystemMetrics(SM_CYSCREEN) - kWindow.height) / 2};
 }
 
 void SetIcons(HINSTANCE instance) {
@@ -204,15 +222,13 @@ bool CreateMainWindow(HINSTANCE instance) {
   building = true;
   if (!RegisterMainWindowClass(instance) || !RegisterWatchTimerClass(instance)) return false;
   const POINT place = CentredPlace();
-  MainWindow = CreateWindowExA(0, kMainWindowClass, kMainWindowTitle,
-                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, place.x,
-                               place.y, kOuterWidth, kOuterHeight, nullptr, nullptr, instance,
-                               nullptr);
+  MainWindow = CreateWindowExA(0, kWindow.className, kWindow.title, kWindow.style, place.x, place.y,
+                               kWindow.width, kWindow.height, nullptr, nullptr, instance, nullptr);
   if (!MainWindow) return false;
   RECT outer;
   GetWindowRect(MainWindow, &outer);
-  if (outer.right - outer.left != kOuterWidth || outer.bottom - outer.top != kOuterHeight) {
-    SetWindowPos(MainWindow, nullptr, 0, 0, kOuterWidth, kOuterHeight,
+  if (outer.right - outer.left != kWindow.width || outer.bottom - outer.top != kWindow.height) {
+    SetWindowPos(MainWindow, nullptr, 0, 0, kWindow.width, kWindow.height,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   SetIcons(instance);

@@ -8,24 +8,10 @@
 inline constexpr char kMainWindowTitle[] =
     "Orvane\xC8\xBA\xB7\xA2\xB8\xA8\xD6\xFA\xD0\xA1\xB9\xA4\xBE\xDF";
 
-// One entry of the controls table, in the order the controls are made.
-struct ControlDescription {
-  const char* name;       // the control's name in the description, code page 936
-  const char* className;  // Windows class
-  const char* text;       // caption or initial text, code page 936
-  DWORD style;            // created hidden: WS_VISIBLE is never set here
-  DWORD exStyle;
-  int left, top, width, height;  // client coordinates of MainWindow
-  int stopOrder;                 // focus order among tab stops; lowest first, ties to the later
-  HWND* handle;                  // where the made window is kept
-};
-
 extern HWND MainWindow;
 extern HWND WatchTimerWindow;
 extern HWND StartCheck;
 extern HWND ReplyEdit;
-
-extern const ControlDescription kControls[3];
 
 // Builds and shows MainWindow with its controls; false when Windows can't make one of them.
 bool CreateMainWindow(HINSTANCE instance);
