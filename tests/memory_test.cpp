@@ -22,6 +22,12 @@ void* FailLargeRequests(size_t bytes) { return bytes >= 4096 ? nullptr : std::ma
   std::_Exit(3);
 }
 
+// Compilers may drop an allocation whose memory is never used; this uses it.
+template <typename Container>
+void Use(const Container& container) {
+  std::printf("%p\n", static_cast<const void*>(container.data()));
+}
+
 void InstallFailingHeap() {
   SetOutOfMemoryHandler(ReportAndExit);
   SetRawAllocator(FailLargeRequests);
@@ -32,6 +38,7 @@ TEST(OutOfMemoryDeathTest, AStringGrowthReachesTheHandlerWithItsSize) {
       {
         InstallFailingHeap();
         std::string text(5000, 'x');  // 5000 characters and the terminator
+        Use(text);
       },
       ::testing::ExitedWithCode(3), "handler got 5001 bytes");
 }
@@ -42,6 +49,7 @@ TEST(OutOfMemoryDeathTest, AVectorGrowthReachesTheHandlerWithItsSize) {
         InstallFailingHeap();
         std::vector<int> numbers;
         numbers.reserve(2000);
+        Use(numbers);
       },
       ::testing::ExitedWithCode(3), "handler got 8000 bytes");
 }
@@ -62,6 +70,7 @@ TEST(OutOfMemoryDeathTest, WithoutAHandlerTheProcessEndsWithMinusOne) {
       {
         SetRawAllocator(FailLargeRequests);
         std::string text(9000, 'x');
+        Use(text);
       },
       ::testing::ExitedWithCode(255), "out of memory: a request for 9001 bytes failed");
 }
