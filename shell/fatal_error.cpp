@@ -17,8 +17,8 @@ const char kOutOfMemoryPrefix[] =
 const char kOutOfMemorySuffix[] = " \xD7\xD6\xBD\xDA\xA1\xA3";
 
 [[noreturn]] void ReportOutOfMemory(size_t bytes) {
-  // Memory has run out: the message is built in place, without allocating.
-  static char message[128];
+  // Memory has run out: the message is built on the stack, without allocating.
+  char message[128];
   FormatByteCount(message, sizeof message, kOutOfMemoryPrefix, bytes, kOutOfMemorySuffix);
   ReportFatalError(message);
 }
@@ -29,6 +29,8 @@ void ReportFatalError(const char* message) {
   if (reporting.exchange(true)) {
     for (;;) Sleep(INFINITE);
   }
+  // A check may fail while it has the clipboard open; other programs should not wait for OK.
+  CloseClipboard();
   MessageBoxA(nullptr, message, kMainWindowTitle, MB_OK | MB_ICONERROR);
   ExitProcess(static_cast<UINT>(-1));
 }

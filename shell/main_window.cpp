@@ -117,6 +117,12 @@ LRESULT OnControlColour(HWND control, HDC dc) {
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
+// Windows caps a window at the screen's size; the window keeps its fixed size on small screens.
+void KeepFixedSize(MINMAXINFO* limits) {
+  limits->ptMaxTrackSize.x = std::max<LONG>(limits->ptMaxTrackSize.x, kWindow.width);
+  limits->ptMaxTrackSize.y = std::max<LONG>(limits->ptMaxTrackSize.y, kWindow.height);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
@@ -131,6 +137,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
     case WM_SETFOCUS:
       OnSetFocus(window);
+      return 0;
+    case WM_CLOSE:
+      // The window stays while a fatal error is on screen; the report ends the program.
+      if (IsReportingFatalError()) return 0;
+      break;
+    case WM_SYSCOMMAND:
+      // Without a maximise box the window can't be maximised, by the system menu or otherwise.
+      if ((wParam & 0xFFF0) == SC_MAXIMIZE) return 0;
+      break;
+    case WM_GETMINMAXINFO:
+      KeepFixedSize(reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
