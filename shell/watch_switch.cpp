@@ -78,6 +78,13 @@ void SetPeriod(int newPeriod) {
 
 void EndWorker(HANDLE worker) {
   // Cutting the thread off could leave the clipboard open or ReplyLock held for good; its one
-  // check is short, so wait for it. Nothing is held while waiting.
-  if (worker) WaitForSingleObject(worker, INFINITE);
+  // check is short, so wait for it. Nothing is held while waiting. Messages sent to this thread's
+  // windows are still answered: emptying the clipboard sends WM_DESTROYCLIPBOARD to its owner,
+  // which is ReplyEdit after a copy there, and the worker would otherwise wait on us.
+  if (!worker) return;
+  while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
+         WAIT_OBJECT_0 + 1) {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
 }
