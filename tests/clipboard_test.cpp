@@ -76,6 +76,9 @@ TEST_F(ClipboardTest, ReplacesAMarkedTextWholeAndLeavesEverythingElse) {
     ClipboardCheck();
 
     EXPECT_EQ(FakeClipboardText(), c.after);
+    if (c.after && !c.otherFormatsStay) {  // replaced
+      EXPECT_EQ(FakeClipboardBlock(), *c.after + '\0') << "a block of length + 1, zero-terminated";
+    }
     EXPECT_EQ(fakeClipboard.otherFormats, c.otherFormatsStay && c.before.has_value());
     EXPECT_FALSE(fakeClipboard.isOpen);
     EXPECT_EQ(LeakedFakeBlocks(), 0);
@@ -95,11 +98,16 @@ TEST_F(ClipboardTest, AReplyHoldingTheMarkerIsReplacedAgain) {
 }
 
 TEST_F(ClipboardTest, ReadStopsAtTheBlockEndWithoutATerminator) {
-  PutFakeClipboardBytes("abc");
-  fakeClipboard.textBlock->bytes = "abc";  // another program's block without its zero byte
+  PutFakeClipboardBytes("abcdef");
+  fakeClipboard.reportedSize = 3;  // another program's block of 3 bytes without its zero byte
   Text text;
   EXPECT_TRUE(ReadClipboardText(text));
   EXPECT_EQ(text, "abc");
+
+  fakeClipboard.reportedSize = 0;
+  fakeClipboard.sizeUnknown = true;  // no size to go by: the terminator decides
+  EXPECT_TRUE(ReadClipboardText(text));
+  EXPECT_EQ(text, "abcdef");
 }
 
 TEST_F(ClipboardTest, ReadTellsAFailedOpenFromAnEmptyClipboard) {

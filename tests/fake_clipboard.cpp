@@ -44,6 +44,12 @@ bool PutFakeClipboardBytes(const std::string& bytes, bool withOtherFormats) {
   return true;
 }
 
+std::optional<std::string> FakeClipboardBlock() {
+  std::lock_guard<std::mutex> hold(fakeLock);
+  if (!fakeClipboard.textBlock) return std::nullopt;
+  return fakeClipboard.textBlock->bytes;
+}
+
 std::optional<std::string> FakeClipboardText() {
   std::lock_guard<std::mutex> hold(fakeLock);
   if (!fakeClipboard.textBlock) return std::nullopt;
@@ -139,5 +145,6 @@ void BlockFree(MemoryBlock handle) {
 
 size_t BlockSize(MemoryBlock handle) {
   std::lock_guard<std::mutex> hold(fakeLock);
-  return fakeClipboard.sizeUnknown ? 0 : AsBlock(handle)->bytes.size();
+  if (fakeClipboard.sizeUnknown) return 0;
+  return fakeClipboard.reportedSize ? fakeClipboard.reportedSize : AsBlock(handle)->bytes.size();
 }

@@ -23,6 +23,7 @@ struct FakeClipboard {
   bool allocFails = false;
   bool setFails = false;
   bool sizeUnknown = false;  // GlobalSize answers 0
+  size_t reportedSize = 0;   // when not 0, GlobalSize answers this
 
   // What the clipboard holds. `textBlock` is null when it holds no text.
   FakeBlock* textBlock = nullptr;
@@ -45,5 +46,7 @@ void ResetFakeClipboard();
 bool PutFakeClipboardBytes(const std::string& bytes, bool withOtherFormats = false);
 // The clipboard's text up to its first zero byte, or nothing when it holds no text.
 std::optional<std::string> FakeClipboardText();
+// The clipboard's text block, every byte of it, or nothing when it holds no text.
+std::optional<std::string> FakeClipboardBlock();
 // Blocks that were allocated and are neither freed nor owned by the clipboard.
 int LeakedFakeBlocks();

@@ -1,0 +1,644 @@
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+const char kTitle[] = "\x4F\x72\x76\x61\x6E\x65\xC8\xBA\xB7\xA2\xB8\xA8\xD6\xFA\xD0\xA1\xB9\xA4\xBE\xDF";
+const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
+
+// ---- Report -------------------------------------------------------------------------------------
+
+namespace {
+
+std::mutex reportLock;
+int passed = 0;
+int failed = 0;
+bool finished = false;
+
+// Every tool started, so that a watchdog or a failed run can end them.
+std::mutex launchedLock;
+std::vector<HANDLE> launched;
+
+}  // namespace
+
+std::string Format(const char* format, ...) {
+  char buffer[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+std::string Escaped(const std::string& bytes) {
+  std::string out = "\"";
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      out += Format("\\x%02X", byte);
+    }
+  }
+  if (out.size() > 300) out = out.substr(0, 300) + "...";
+  return out + "\"";
+}
+
+bool Check(bool ok, const std::string& name, const std::string& details) {
+  std::lock_guard<std::mutex> hold(reportLock);
+  if (finished) return ok;
+  if (ok) {
+    ++passed;
+    std::printf("ok - %s\n", name.c_str());
+  } else {
+    ++failed;
+    std::printf("FAIL - %s: %s\n", name.c_str(), details.empty() ? "failed" : details.c_str());
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
+int FinishReport() {
+  std::lock_guard<std::mutex> hold(reportLock);
+  finished = true;
+  std::printf("%d passed, %d failed\n", passed, failed);
+  std::fflush(stdout);
+  return failed == 0 && passed > 0 ? 0 : 1;
+}
+
+namespace {
+
+DWORD WINAPI WatchdogMain(void* parameter) {
+  const auto milliseconds = static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
+  Sleep(milliseconds);
+  Check(false, "run finishes in time", Format("still running after %lu ms", milliseconds));
+  {
+    std::lock_guard<std::mutex> hold(launchedLock);
+    for (HANDLE process : launched) TerminateProcess(process, 3);
+  }
+  ExitProcess(static_cast<UINT>(FinishReport()));
+}
+
+}  // namespace
+
+void StartWatchdog(DWORD milliseconds) {
+  HANDLE thread = CreateThread(nullptr, 0, WatchdogMain,
+                               reinterpret_cast<void*>(static_cast<uintptr_t>(milliseconds)), 0,
+                               nullptr);
+  if (thread) CloseHandle(thread);
+}
+
+// ---- Waiting ------------------------------------------------------------------------------------
+
+namespace {
+
+// The calling thread may own windows of its own (the "other program" of a focus test): keep them
+// answering while it waits.
+void PumpOwnMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+}  // namespace
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start >= timeoutMs) return condition();
+    PumpOwnMessages();
+    Sleep(10);
+  }
+}
+
+// ---- The tool under test ------------------------------------------------------------------------
+
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->pid) search->found.push_back(window);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+  WindowSearch search{pid, {}};
+  EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+bool LaunchTool(const std::string& exe, Tool& tool, const std::vector<std::string>& environment) {
+  tool = Tool{};
+  std::string block;
+  if (!environment.empty()) {
+    char* inherited = GetEnvironmentStringsA();
+    for (const char* p = inherited; *p; p += std::strlen(p) + 1) {
+      block.append(p);
+      block.push_back('\0');
+    }
+    FreeEnvironmentStringsA(inherited);
+    for (const std::string& entry : environment) {
+      block.append(entry);
+      block.push_back('\0');
+    }
+    block.push_back('\0');
+  }
+  std::string commandLine = "\"" + exe + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                      block.empty() ? nullptr : &block[0], nullptr, &startup, &tool.process)) {
+    std::printf("# CreateProcess %s failed: error %lu\n", exe.c_str(), GetLastError());
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> hold(launchedLock);
+    launched.push_back(tool.process.hProcess);
+  }
+  WaitForInputIdle(tool.process.hProcess, 10000);
+  // Found by its title bytes among the new process's windows; visible means shown.
+  WaitFor(
+      [&] {
+        for (HWND window : TopLevelWindows(tool.process.dwProcessId))
+          if (IsWindowVisible(window) && TextOf(window) == kTitle) {
+            tool.main = window;
+            return true;
+          }
+        return !IsRunning(tool);
+      },
+      20000);
+  if (!tool.main) return false;
+  for (HWND child : ChildWindows(tool.main)) {
+    if (GetParent(child) != tool.main) continue;
+    if (!tool.check && SameClass(child, "Button")) tool.check = child;
+    if (!tool.edit && SameClass(child, "Edit")) tool.edit = child;
+    if (!tool.timer && SameClass(child, "OrvaneWatchTimer")) tool.timer = child;
+  }
+  // Start-up ends with the focus in a control; wait for it so the first input isn't lost.
+  WaitFor([&] { return FocusOf(tool) != nullptr; }, 5000);
+  return true;
+}
+
+bool IsRunning(const Tool& tool) {
+  return tool.process.hProcess &&
+         WaitForSingleObject(tool.process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool WaitForExit(const Tool& tool, DWORD timeoutMs, DWORD& exitCode) {
+  exitCode = 0;
+  if (!tool.process.hProcess) return false;
+  if (!WaitFor([&] { return !IsRunning(tool); }, timeoutMs)) return false;
+  GetExitCodeProcess(tool.process.hProcess, &exitCode);
+  return true;
+}
+
+void EndTool(Tool& tool) {
+  if (tool.process.hProcess) {
+    if (IsRunning(tool)) {
+      TerminateProcess(tool.process.hProcess, 3);
+      WaitForSingleObject(tool.process.hProcess, 5000);
+    }
+    {
+      std::lock_guard<std::mutex> hold(launchedLock);
+      launched.erase(std::remove(launched.begin(), launched.end(), tool.process.hProcess),
+                     launched.end());
+    }
+    CloseHandle(tool.process.hProcess);
+    CloseHandle(tool.process.hThread);
+  }
+  tool = Tool{};
+}
+
+bool Launch(const std::string& exe, Tool& tool, const char* what,
+            const std::vector<std::string>& environment) {
+  return Check(LaunchTool(exe, tool, environment), Format("%s: the window appears", what),
+               Format("no visible window titled %s from %s", Escaped(kTitle).c_str(), exe.c_str()));
+}
+
+// ---- Queries across processes -------------------------------------------------------------------
+
+std::string TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length))
+    return "<no answer>";
+  // The length may be an over-estimate for a Unicode window; the copy says how much it wrote.
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                           SMTO_ABORTIFHUNG, 3000, &copied))
+    return "<no answer>";
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[256] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+bool SameClass(HWND window, const char* name) { return lstrcmpiA(ClassOf(window).c_str(), name) == 0; }
+
+LONG_PTR StyleOf(HWND window) { return GetWindowLongPtrA(window, GWL_STYLE); }
+LONG_PTR ExStyleOf(HWND window) { return GetWindowLongPtrA(window, GWL_EXSTYLE); }
+
+RECT OuterRect(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return r;
+}
+
+RECT RectInClient(HWND child, HWND parent) {
+  RECT r = OuterRect(child);
+  MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+HWND FocusOf(const Tool& tool) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(tool.process.dwThreadId, &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool Responds(HWND window, DWORD timeoutMs) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+}
+
+std::string RectText(const RECT& r) {
+  return Format("(%ld,%ld)-(%ld,%ld) %ldx%ld", r.left, r.top, r.right, r.bottom, r.right - r.left,
+                r.bottom - r.top);
+}
+
+LRESULT Ask(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, msg, wp, lp, SMTO_ABORTIFHUNG, 3000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+std::string FocusName(const Tool& tool, HWND focus) {
+  if (focus == tool.edit) return "ReplyEdit";
+  if (focus == tool.check) return "StartCheck";
+  if (focus == tool.main) return "MainWindow";
+  if (!focus) return "nothing";
+  return Format("%p (%s)", static_cast<void*>(focus), ClassOf(focus).c_str());
+}
+
+bool WaitForFocus(const Tool& tool, HWND expected) {
+  return WaitFor([&] { return FocusOf(tool) == expected; }, 5000);
+}
+
+HWND FindMessageBox(const Tool& tool) {
+  for (HWND window : TopLevelWindows(tool.process.dwProcessId))
+    if (IsWindowVisible(window) && ClassOf(window) == "#32770") return window;
+  return nullptr;
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+  MessageBoxView view;
+  view.title = TextOf(box);
+  for (HWND child : ChildWindows(box)) {
+    if (!IsWindowVisible(child)) continue;
+    if (SameClass(child, "Button")) {
+      ++view.buttons;
+      if (GetDlgCtrlID(child) == IDOK) ++view.okButtons;
+    } else if (SameClass(child, "Static")) {
+      if ((StyleOf(child) & SS_TYPEMASK) == SS_ICON) {
+        if (Ask(child, STM_GETICON) != 0) ++view.icons;
+      } else if (!TextOf(child).empty()) {
+        view.message = TextOf(child);
+      }
+    }
+  }
+  return view;
+}
+
+std::string OutOfMemoryMessage(size_t bytes) {
+  return "\xC4\xDA\xB4\xE6\xB2\xBB\xD7\xE3\xA3\xAC\xCE\xDE\xB7\xA8\xB7\xD6\xC5\xE4 " +
+         std::to_string(bytes) + " \xD7\xD6\xBD\xDA\xA1\xA3";
+}
+
+// ---- Real input ---------------------------------------------------------------------------------
+
+bool BringToFront(HWND window) {
+  return WaitFor(
+      [&] {
+        if (GetForegroundWindow() == window) return true;
+        SetForegroundWindow(window);
+        return GetForegroundWindow() == window;
+      },
+      5000);
+}
+
+namespace {
+
+INPUT KeyInput(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  switch (key) {
+    case VK_HOME: case VK_END: case VK_DELETE: case VK_INSERT: case VK_PRIOR: case VK_NEXT:
+    case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN:
+      input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+      break;
+    default:
+      break;
+  }
+  return input;
+}
+
+bool Send(std::vector<INPUT>& inputs) {
+  const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  return sent == inputs.size();
+}
+
+}  // namespace
+
+bool PressChord(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs;
+  for (WORD key : keys) inputs.push_back(KeyInput(key, false));
+  for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) inputs.push_back(KeyInput(*it, true));
+  return Send(inputs);
+}
+
+bool PressKey(WORD key) { return PressChord({key}); }
+
+bool TypeKeys(const std::string& text) {
+  for (const char c : text) {
+    WORD key = 0;
+    if (c >= 'a' && c <= 'z') key = static_cast<WORD>('A' + (c - 'a'));
+    else if ((c >= '0' && c <= '9') || c == ' ') key = static_cast<WORD>(c);
+    else if (c == '\n') key = VK_RETURN;
+    else return false;
+    if (!PressKey(key)) return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool SendMouse(DWORD flags, LONG dx = 0, LONG dy = 0) {
+  std::vector<INPUT> inputs(1);
+  inputs[0].type = INPUT_MOUSE;
+  inputs[0].mi.dx = dx;
+  inputs[0].mi.dy = dy;
+  inputs[0].mi.dwFlags = flags;
+  return Send(inputs);
+}
+
+LONG Normalised(int pixel, int extent) {
+  return static_cast<LONG>((static_cast<long long>(pixel) * 65536 + extent - 1) / extent);
+}
+
+}  // namespace
+
+bool MoveMouseTo(int x, int y) {
+  const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+  if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
+    return false;
+  return WaitFor(
+      [&] {
+        POINT p{};
+        GetCursorPos(&p);
+        return p.x == x && p.y == y;
+      },
+      2000);
+}
+
+bool MouseButton(bool down) { return SendMouse(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP); }
+
+bool ClickAt(int x, int y, int times) {
+  if (!MoveMouseTo(x, y)) return false;
+  for (int i = 0; i < times; ++i)
+    if (!MouseButton(true) || !MouseButton(false)) return false;
+  return true;
+}
+
+bool ClickTracked(const Tool& tool, int x, int y) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!MoveMouseTo(x, y) || !MouseButton(true)) return false;
+    const bool captured = WaitFor(
+        [&] {
+          GUITHREADINFO info{};
+          info.cbSize = sizeof info;
+          return GetGUIThreadInfo(tool.process.dwThreadId, &info) && info.hwndCapture != nullptr;
+        },
+        1000);
+    if (!MouseButton(false)) return false;
+    if (captured) return true;
+    std::printf("# press at %d,%d not seen by the tool, pressing again\n", x, y);
+  }
+  return false;
+}
+
+bool Drag(POINT from, POINT to) {
+  if (!MoveMouseTo(from.x, from.y) || !MouseButton(true)) return false;
+  const int steps = 8;
+  bool moved = true;
+  for (int i = 1; i <= steps && moved; ++i) {
+    Sleep(15);  // spaced so that a move loop sees each step as its own WM_MOUSEMOVE
+    moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps);
+  }
+  Sleep(15);
+  return MouseButton(false) && moved;
+}
+
+// ---- Clipboard ----------------------------------------------------------------------------------
+
+namespace {
+
+enum : UINT { kPut = WM_APP + 1, kRead, kHold, kRelease };
+
+struct PutRequest {
+  const std::vector<ClipItem>* items;
+  DWORD sequence;
+};
+
+// Keeps sent messages (WM_DESTROYCLIPBOARD from an emptier, above all) flowing while waiting.
+void PumpSentFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < milliseconds) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+// The tool or Wine's own clipboard bridge may have it open for a moment.
+bool OpenWithRetry(HWND owner) {
+  const DWORD start = GetTickCount();
+  while (!OpenClipboard(owner)) {
+    if (GetTickCount() - start > 3000) return false;
+    PumpSentFor(5);
+  }
+  return true;
+}
+
+}  // namespace
+
+UINT PrivateClipboardFormat() { return RegisterClipboardFormatA("Orvane e2e private format"); }
+
+bool OnlyTextFormats(const ClipSnapshot& snapshot) {
+  return snapshot.hasText &&
+         std::all_of(snapshot.formats.begin(), snapshot.formats.end(), [](UINT f) {
+           return f == CF_TEXT || f == CF_UNICODETEXT || f == CF_OEMTEXT || f == CF_LOCALE;
+         });
+}
+
+std::string FormatsText(const std::vector<UINT>& formats) {
+  std::string out = "[";
+  for (UINT f : formats) {
+    if (out.size() > 1) out += ",";
+    out += Format("%u", f);
+  }
+  return out + "]";
+}
+
+ClipboardAgent::ClipboardAgent() {
+  ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
+  WaitForSingleObject(ready_, 10000);
+}
+
+ClipboardAgent::~ClipboardAgent() {
+  if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+  if (thread_) {
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+  }
+  if (ready_) CloseHandle(ready_);
+}
+
+DWORD WINAPI ClipboardAgent::ThreadMain(void* self) {
+  auto* agent = static_cast<ClipboardAgent*>(self);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "OrvaneE2EClipboardAgent";
+  RegisterClassA(&wc);
+  agent->window_ = CreateWindowExA(0, wc.lpszClassName, "e2e clipboard agent", WS_OVERLAPPED, 0, 0,
+                                   10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+  SetEvent(agent->ready_);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
+
+LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case kPut: {
+      auto& request = *reinterpret_cast<PutRequest*>(lp);
+      const std::vector<ClipItem>& items = *request.items;
+      if (!OpenWithRetry(hwnd)) return 0;
+      EmptyClipboard();
+      bool ok = true;
+      for (const ClipItem& item : items) {
+        const size_t size = item.bytes.size() + (item.format == CF_TEXT ? 1 : 0);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, std::max<size_t>(size, 1));
+        if (!block) { ok = false; continue; }
+        std::memcpy(GlobalLock(block), item.bytes.data(), item.bytes.size());
+        GlobalUnlock(block);
+        if (!SetClipboardData(item.format, block)) {
+          GlobalFree(block);
+          ok = false;
+        }
+      }
+      request.sequence = GetClipboardSequenceNumber();
+      CloseClipboard();
+      return ok;
+    }
+    case kRead: {
+      auto& snapshot = *reinterpret_cast<ClipSnapshot*>(lp);
+      snapshot = ClipSnapshot{};
+      if (!OpenWithRetry(hwnd)) return 0;
+      snapshot.opened = true;
+      snapshot.count = CountClipboardFormats();
+      for (UINT f = EnumClipboardFormats(0); f != 0; f = EnumClipboardFormats(f))
+        snapshot.formats.push_back(f);
+      if (HANDLE block = GetClipboardData(CF_TEXT)) {
+        if (const auto* bytes = static_cast<const char*>(GlobalLock(block))) {
+          snapshot.hasText = true;
+          const size_t size = GlobalSize(block);
+          snapshot.textBlockSize = size;
+          const void* zero = std::memchr(bytes, '\0', size);
+          snapshot.text.assign(bytes, zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes)
+                                           : size);
+          GlobalUnlock(block);
+        }
+      }
+      CloseClipboard();
+      return 1;
+    }
+    case kHold:
+      return OpenWithRetry(hwnd);
+    case kRelease:
+      CloseClipboard();
+      return 1;
+    case WM_CLOSE:
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+bool ClipboardAgent::Put(const std::vector<ClipItem>& items, DWORD* sequence) {
+  PutRequest request{&items, 0};
+  const bool ok = SendMessageA(window_, kPut, 0, reinterpret_cast<LPARAM>(&request)) != 0;
+  if (sequence) *sequence = request.sequence;
+  return ok;
+}
+
+ClipSnapshot ClipboardAgent::Read() {
+  ClipSnapshot snapshot;
+  SendMessageA(window_, kRead, 0, reinterpret_cast<LPARAM>(&snapshot));
+  return snapshot;
+}
+
+bool ClipboardAgent::Hold() { return SendMessageA(window_, kHold, 0, 0) != 0; }
+
+void ClipboardAgent::Release() { SendMessageA(window_, kRelease, 0, 0); }
+
+bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text) {
+  return agent.PutText(text) && BringToFront(tool.main) && WaitForFocus(tool, tool.edit) &&
+         PressChord({VK_CONTROL, 'V'});
+}
+

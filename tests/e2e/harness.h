@@ -1,0 +1,170 @@
+// What the end-to-end programs share: the check report, polling, launching and querying the tool
+// from outside its process, real input, and a clipboard holder of the test's own.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+// ---- Report -------------------------------------------------------------------------------------
+
+// Prints "ok - name" or "FAIL - name: details" at once, so a hang still shows how far it got.
+bool Check(bool ok, const std::string& name, const std::string& details = std::string());
+// Prints "N passed, M failed" and returns the process exit code (nonzero on any failure).
+int FinishReport();
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Bytes as C escapes for the details of a failure, e.g. "a\r\n\xC4\xE3".
+std::string Escaped(const std::string& bytes);
+
+// Ends the process with a failure if a run takes longer than this, so that a hung step can't keep
+// the suite waiting.
+void StartWatchdog(DWORD milliseconds);
+
+// ---- Waiting ------------------------------------------------------------------------------------
+
+// Input and cross-process effects arrive asynchronously under Wine: poll until the condition holds.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+
+// ---- The tool under test ------------------------------------------------------------------------
+
+extern const char kTitle[];           // "Orvane群发辅助小工具" in code page 936
+extern const char kCheckCaption[];    // "开始"
+
+struct Tool {
+  PROCESS_INFORMATION process{};
+  HWND main = nullptr;
+  HWND check = nullptr;  // StartCheck
+  HWND edit = nullptr;   // ReplyEdit
+  HWND timer = nullptr;  // the hidden child that owns the watch timer
+};
+
+// Starts the program and waits for its main window and controls. `environment` entries of the
+// form "NAME=VALUE" are added to the child's environment.
+bool LaunchTool(const std::string& exe, Tool& tool,
+                const std::vector<std::string>& environment = {});
+// Waits for the process to end; false on timeout.
+bool WaitForExit(const Tool& tool, DWORD timeoutMs, DWORD& exitCode);
+bool IsRunning(const Tool& tool);
+// Terminates the process if it still runs and closes the handles.
+void EndTool(Tool& tool);
+
+// Top-level windows of a process, in Z order.
+std::vector<HWND> TopLevelWindows(DWORD pid);
+std::vector<HWND> ChildWindows(HWND parent);
+
+// Launches and reports the start as a check named "<what>: the window appears".
+bool Launch(const std::string& exe, Tool& tool, const char* what,
+            const std::vector<std::string>& environment = {});
+
+// ---- Queries across processes -------------------------------------------------------------------
+
+std::string TextOf(HWND window);  // WM_GETTEXT, sent to the window's own thread
+std::string ClassOf(HWND window);
+bool SameClass(HWND window, const char* name);  // case-insensitive, as Windows compares
+LONG_PTR StyleOf(HWND window);
+LONG_PTR ExStyleOf(HWND window);
+RECT OuterRect(HWND window);
+RECT RectInClient(HWND child, HWND parent);  // the child's outer rectangle in parent's client
+HWND FocusOf(const Tool& tool);             // the focused window of the tool's interface thread
+bool Responds(HWND window, DWORD timeoutMs = 2000);  // answers a sent WM_NULL in time
+std::string RectText(const RECT& r);
+// SendMessageTimeout's result, 0 when the window doesn't answer in time.
+LRESULT Ask(HWND window, UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+std::string FocusName(const Tool& tool, HWND focus);
+bool WaitForFocus(const Tool& tool, HWND expected);
+
+// ---- Real input ---------------------------------------------------------------------------------
+
+// Makes `window` the foreground window, retrying until GetForegroundWindow agrees.
+bool BringToFront(HWND window);
+// Presses the keys in order and releases them in reverse: {VK_SHIFT, VK_TAB} is Shift+Tab.
+bool PressChord(std::initializer_list<WORD> keys);
+bool PressKey(WORD key);
+// Types lower-case letters, digits, space and '\n' (as Enter) with virtual keys.
+bool TypeKeys(const std::string& text);
+// Moves the cursor to a screen point and waits until it is there.
+bool MoveMouseTo(int x, int y);
+bool MouseButton(bool down);
+bool ClickAt(int x, int y, int times = 1);
+// A click on something of the tool's that captures the mouse while the button is down (a caption
+// button, a check box): the release waits until the press has reached the tool, and a press that
+// got lost is given again.
+bool ClickTracked(const Tool& tool, int x, int y);
+// Presses the left button at `from`, moves in steps to `to`, releases.
+bool Drag(POINT from, POINT to);
+
+// The fatal-error report: a message box of the tool's process, and what it shows.
+HWND FindMessageBox(const Tool& tool);
+struct MessageBoxView {
+  std::string title;
+  std::string message;
+  int buttons = 0;    // visible buttons
+  int okButtons = 0;  // of them with the identifier IDOK
+  int icons = 0;      // visible icon statics that hold an icon
+};
+MessageBoxView ReadMessageBox(HWND box);
+// "内存不足，无法分配 <n> 字节。" in code page 936.
+std::string OutOfMemoryMessage(size_t bytes);
+
+// Puts the text on the clipboard and pastes it into ReplyEdit with Ctrl+V. GBK can't be typed
+// into an ANSI window with KEYEVENTF_UNICODE under Wine, but it pastes.
+class ClipboardAgent;
+bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text);
+
+// ---- Clipboard ----------------------------------------------------------------------------------
+
+// Plays the other program on the clipboard: a thread with a window of its own that opens the
+// clipboard with that window (Wine lets NULL-owner opens overlap) and keeps pumping messages, so
+// that a tool emptying the clipboard is answered at once.
+struct ClipItem {
+  UINT format;
+  std::string bytes;  // the block's content; for CF_TEXT a zero byte is added after it
+};
+
+struct ClipSnapshot {
+  bool opened = false;
+  bool hasText = false;
+  std::string text;            // CF_TEXT up to its first zero byte
+  size_t textBlockSize = 0;    // GlobalSize of the CF_TEXT block
+  std::vector<UINT> formats;   // EnumClipboardFormats, synthesised ones included
+  int count = 0;               // CountClipboardFormats
+};
+
+class ClipboardAgent {
+ public:
+  ClipboardAgent();
+  ~ClipboardAgent();
+  ClipboardAgent(const ClipboardAgent&) = delete;
+  ClipboardAgent& operator=(const ClipboardAgent&) = delete;
+
+  // Empties the clipboard and puts the items there, owned by the agent's window. `sequence` gets
+  // GetClipboardSequenceNumber while the clipboard is still open, before anyone else can change
+  // it (Wine counts the close as a change of its own).
+  bool Put(const std::vector<ClipItem>& items, DWORD* sequence = nullptr);
+  bool PutText(const std::string& text, DWORD* sequence = nullptr) {
+    return Put({{CF_TEXT, text}}, sequence);
+  }
+  ClipSnapshot Read();
+  // Opens the clipboard and keeps it open, pumping messages, until Release.
+  bool Hold();
+  void Release();
+  HWND window() const { return window_; }
+
+ private:
+  static DWORD WINAPI ThreadMain(void* self);
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  HANDLE thread_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HWND window_ = nullptr;
+};
+
+UINT PrivateClipboardFormat();
+// True when the clipboard holds a text and nothing else: only CF_TEXT and what Windows synthesises
+// from it (CF_UNICODETEXT, CF_OEMTEXT, CF_LOCALE).
+bool OnlyTextFormats(const ClipSnapshot& snapshot);
+std::string FormatsText(const std::vector<UINT>& formats);
