@@ -3,6 +3,7 @@
 #   . scripts/wine-env.sh
 #   wine_env_start            # Xvfb on a free display, prefix booted; cleanup runs on exit
 #   wine_run program.exe ...  # any Wine command, with the locale and prefix of this run
+#   wine_env_kill             # ends the prefix's processes (the prefix stays)
 #   wine_env_stop             # also run on EXIT, INT and TERM; safe to call twice
 #
 # Everything of a run lives under one temporary directory ($WINE_ENV_DIR), so that nothing is
@@ -22,12 +23,18 @@ wine_run() {
     "$WINE_ENV_LOADER" "$@"
 }
 
-wine_env_stop() {
+# Ends every process of the prefix and waits until the server has gone; the prefix stays, and
+# the next Wine command starts afresh in it.
+wine_env_kill() {
   if [ -n "$WINE_ENV_DIR" ] && [ -d "$WINE_ENV_DIR/prefix" ]; then
     WINEPREFIX="$WINE_ENV_DIR/prefix" timeout 20 "$WINE_ENV_SERVER" -k 2>/dev/null
-    # -k returns once the kill is sent; wait until the server has gone so the prefix can go.
     WINEPREFIX="$WINE_ENV_DIR/prefix" timeout 20 "$WINE_ENV_SERVER" -w 2>/dev/null
   fi
+  return 0
+}
+
+wine_env_stop() {
+  wine_env_kill
   if [ -n "$WINE_ENV_XVFB_PID" ]; then
     kill "$WINE_ENV_XVFB_PID" 2>/dev/null
     wait "$WINE_ENV_XVFB_PID" 2>/dev/null

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite under Wine against a mingw64 build: the clipboard adapter test, and the
+# driver in Wine virtual desktops (800x600 for the window, keys, closing, copies and the fatal
+# error; 400x600 for the placement; 800x600 again for the watch switch). Prints every check and
+# exits nonzero on any failure. Sets up and tears down its own display and prefix.
+#
+#   scripts/e2e.sh build/mingw64
+set -uo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BUILD_DIR_OF_MINGW64" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd) || exit 2
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+driver=$build/tests/e2e/e2e_driver.exe
+adapter=$build/tests/e2e/clipboard_adapter_test.exe
+tool=$build/shell/orvane.exe
+fault=$build/shell/orvane_fault.exe
+for f in "$driver" "$adapter" "$tool" "$fault"; do
+  if [ ! -f "$f" ]; then
+    echo "e2e: missing $f (build the mingw64 preset first)" >&2
+    exit 2
+  fi
+done
+
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh"
+started=$(date +%s)
+wine_env_start || exit 1
+echo "# Wine prefix ready in $(( $(date +%s) - started )) s on display $DISPLAY"
+
+total_passed=0
+total_failed=0
+runs_failed=0
+
+# The programs write their stdout in text mode: each line ends in \r\n.
+show() {
+  sed -i 's/\r$//' "$1"
+  cat "$1"
+}
+
+# Reads a run's summary line into the totals; a run without one (crash, hang) counts as failed.
+tally() {
+  local label=$1 out=$2 summary
+  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out" | tail -n1)
+  if [ -z "$summary" ]; then
+    echo "FAIL - $label: ended without its summary line"
+    runs_failed=$((runs_failed + 1))
+    return
+  fi
+  local p=${summary%% passed*} f=${summary#*, }
+  f=${f%% failed}
+  total_passed=$((total_passed + p))
+  total_failed=$((total_failed + f))
+  if [ "$f" -ne 0 ] || [ "$p" -eq 0 ]; then runs_failed=$((runs_failed + 1)); fi
+}
+
+# A program inside a virtual desktop. `explorer /desktop` neither passes the exit code on nor
+# returns for some seconds after the program has ended, so the run is over once its summary
+# line is out, or once explorer has gone without one.
+run_in_desktop() {
+  local label=$1 desktop=$2 limit=$3
+  shift 3
+  local out=$WINE_ENV_DIR/$label.out since=$(date +%s)
+  echo "# $label"
+  wine_run explorer "/desktop=$desktop" "$@" >"$out" 2>&1 &
+  local pid=$! waited=0
+  while ! grep -qE '^[0-9]+ passed, [0-9]+ failed.?$' "$out"; do
+    if ! kill -0 "$pid" 2>/dev/null; then break; fi
+    if [ $waited -ge $((limit * 10)) ]; then
+      echo "FAIL - $label: no summary after $limit s"
+      break
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  # Each desktop's explorer bridges the clipboard to X; two alive at once fight over the X
+  # selection and keep the clipboard open for seconds. End this one before the next run.
+  wine_env_kill
+  show "$out"
+  tally "$label" "$out"
+  echo "# $label took $(( $(date +%s) - since )) s"
+}
+
+echo "# clipboard adapter"
+adapter_out=$WINE_ENV_DIR/adapter.out
+timeout 60 bash -c '. "$1"; wine_run "$2"' _ "$root/scripts/wine-env.sh" "$adapter" >"$adapter_out" 2>&1
+adapter_rc=$?
+show "$adapter_out"
+tally adapter "$adapter_out"
+[ $adapter_rc -eq 0 ] || echo "# clipboard adapter test exited with $adapter_rc"
+[ $adapter_rc -eq 0 ] || runs_failed=$((runs_failed + 1))
+
+# The limits add up to less than CTest's 600 s, so that the teardown always runs; each driver's
+# own watchdog ends it sooner still.
+run_in_desktop ui e2e,800x600 200 "$driver" ui "$tool" "$fault"
+run_in_desktop narrow narrow,400x600 60 "$driver" narrow "$tool"
+run_in_desktop watch e2e,800x600 200 "$driver" watch "$tool" "$fault"
+
+echo "# e2e total: $total_passed passed, $total_failed failed, in $(( $(date +%s) - started )) s"
+wine_env_stop
+[ $runs_failed -eq 0 ]
