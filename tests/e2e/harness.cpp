@@ -450,19 +450,13 @@ bool ClickAt(int x, int y, int times) {
   return true;
 }
 
-bool ClickTracked(const Tool& tool, int x, int y) {
+bool ClickUntil(int x, int y, const std::function<bool()>& done) {
+  // Wine now and then drops a click or handles it late. Only a click that had no effect after a
+  // generous wait is given again, so a late one is never doubled (a check box would toggle back).
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!MoveMouseTo(x, y) || !MouseButton(true)) return false;
-    const bool captured = WaitFor(
-        [&] {
-          GUITHREADINFO info{};
-          info.cbSize = sizeof info;
-          return GetGUIThreadInfo(tool.process.dwThreadId, &info) && info.hwndCapture != nullptr;
-        },
-        1000);
-    if (!MouseButton(false)) return false;
-    if (captured) return true;
-    std::printf("# press at %d,%d not seen by the tool, pressing again\n", x, y);
+    if (!ClickAt(x, y)) return false;
+    if (WaitFor(done, 2500)) return true;
+    std::printf("# click at %d,%d had no effect, clicking again\n", x, y);
   }
   return false;
 }
@@ -504,7 +498,17 @@ void PumpSentFor(DWORD milliseconds) {
 bool OpenWithRetry(HWND owner) {
   const DWORD start = GetTickCount();
   while (!OpenClipboard(owner)) {
-    if (GetTickCount() - start > 3000) return false;
+    if (GetTickCount() - start > 3000) {
+      // Say who holds it, so that a failure names the culprit.
+      const HWND holder = GetOpenClipboardWindow();
+      DWORD process = 0;
+      const DWORD thread = holder ? GetWindowThreadProcessId(holder, &process) : 0;
+      char name[64] = "";
+      if (holder) GetClassNameA(holder, name, sizeof name);
+      std::printf("# clipboard held open by window %p (class %s, process %lu, thread %lu)\n",
+                  static_cast<void*>(holder), name, process, thread);
+      return false;
+    }
     PumpSentFor(5);
   }
   return true;

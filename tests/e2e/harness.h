@@ -91,10 +91,9 @@ bool TypeKeys(const std::string& text);
 bool MoveMouseTo(int x, int y);
 bool MouseButton(bool down);
 bool ClickAt(int x, int y, int times = 1);
-// A click on something of the tool's that captures the mouse while the button is down (a caption
-// button, a check box): the release waits until the press has reached the tool, and a press that
-// got lost is given again.
-bool ClickTracked(const Tool& tool, int x, int y);
+// Clicks at x,y until `done` holds, at most three times; a click is repeated only when the
+// previous one had no effect.
+bool ClickUntil(int x, int y, const std::function<bool()>& done);
 // Presses the left button at `from`, moves in steps to `to`, releases.
 bool Drag(POINT from, POINT to);
 
