@@ -450,13 +450,22 @@ bool ClickAt(int x, int y, int times) {
   return true;
 }
 
-bool ClickUntil(int x, int y, const std::function<bool()>& done) {
+bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& done) {
   // Wine now and then drops a click or handles it late. Only a click that had no effect after a
   // generous wait is given again, so a late one is never doubled (a check box would toggle back).
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!ClickAt(x, y)) return false;
     if (WaitFor(done, 2500)) return true;
-    std::printf("# click at %d,%d had no effect, clicking again\n", x, y);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(tool.process.dwThreadId, &info);
+    POINT at{};
+    GetCursorPos(&at);
+    std::printf("# click at %d,%d had no effect (pointer at %ld,%ld, tool %s, flags 0x%lX, "
+                "capture %p, foreground %s), clicking again\n",
+                x, y, at.x, at.y, Responds(tool.main, 500) ? "answers" : "does not answer",
+                info.flags, static_cast<void*>(info.hwndCapture),
+                GetForegroundWindow() == tool.main ? "the tool" : "another window");
   }
   return false;
 }

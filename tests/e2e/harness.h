@@ -93,7 +93,7 @@ bool MouseButton(bool down);
 bool ClickAt(int x, int y, int times = 1);
 // Clicks at x,y until `done` holds, at most three times; a click is repeated only when the
 // previous one had no effect.
-bool ClickUntil(int x, int y, const std::function<bool()>& done);
+bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& done);
 // Presses the left button at `from`, moves in steps to `to`, releases.
 bool Drag(POINT from, POINT to);
 

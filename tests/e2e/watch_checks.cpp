@@ -37,7 +37,7 @@ bool SetWatching(const Tool& tool, bool on, bool byClick) {
   if (IsChecked(tool) == on) return true;
   if (byClick) {
     const RECT r = OuterRect(tool.check);
-    return BringToFront(tool.main) && ClickUntil((r.left + r.right) / 2, (r.top + r.bottom) / 2,
+    return BringToFront(tool.main) && ClickUntil(tool, (r.left + r.right) / 2, (r.top + r.bottom) / 2,
                                                  [&] { return IsChecked(tool) == on; });
   } else if (!FocusControl(tool, tool.check) || !PressKey(VK_SPACE)) {
     return false;
