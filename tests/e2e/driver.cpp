@@ -490,12 +490,7 @@ void CheckFatalError(const std::string& exe, const std::string& faultExe, Clipbo
           "the box has one OK button and an icon",
           Format("%d buttons (%d OK), %d icons", view.buttons, view.okButtons, view.icons));
     Check(IsRunning(tool) && IsWindow(tool.main), "the main window stays while the report is up");
-    const bool front = BringToFront(box);
-    PressKey(VK_RETURN);
-    DWORD code = 0;
-    const bool ended = WaitForExit(tool, 10000, code);
-    Check(front && ended && code == 0xFFFFFFFF, "after OK the program ends with exit code -1",
-          ended ? Format("exit code 0x%08lX", code) : std::string("still running after 10 s"));
+    CheckOkEndsWithMinusOne(tool, box);
   }
   EndTool(tool);
 }

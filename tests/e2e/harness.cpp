@@ -655,3 +655,12 @@ bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text)
          PressChord({VK_CONTROL, 'V'});
 }
 
+
+void CheckOkEndsWithMinusOne(const Tool& tool, HWND box) {
+  const bool front = BringToFront(box);
+  PressKey(VK_RETURN);
+  DWORD code = 0;
+  const bool ended = WaitForExit(tool, 10000, code);
+  Check(front && ended && code == 0xFFFFFFFF, "after OK the program ends with exit code -1",
+        ended ? Format("exit code 0x%08lX", code) : std::string("still running after 10 s"));
+}

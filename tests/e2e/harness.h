@@ -167,3 +167,6 @@ UINT PrivateClipboardFormat();
 // from it (CF_UNICODETEXT, CF_OEMTEXT, CF_LOCALE).
 bool OnlyTextFormats(const ClipSnapshot& snapshot);
 std::string FormatsText(const std::vector<UINT>& formats);
+
+// Presses OK on the fatal-error box and checks that the tool then ends with exit code -1.
+void CheckOkEndsWithMinusOne(const Tool& tool, HWND box);

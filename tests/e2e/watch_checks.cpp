@@ -405,12 +405,7 @@ void CheckFatalErrorInCheck(const std::string& faultExe, ClipboardAgent& agent) 
       Check(StaysAlone(agent, sequence, [&](const ClipSnapshot& s) { return HoldsText(s, small); },
                        seen),
             "no check replaces anything while the report is on screen", Describe(seen));
-    const bool front = BringToFront(box);
-    PressKey(VK_RETURN);
-    DWORD code = 0;
-    const bool ended = WaitForExit(tool, 10000, code);
-    Check(front && ended && code == 0xFFFFFFFF, "after OK the program ends with exit code -1",
-          ended ? Format("exit code 0x%08lX", code) : std::string("still running after 10 s"));
+    CheckOkEndsWithMinusOne(tool, box);
   }
   EndTool(tool);
 }
