@@ -410,6 +410,40 @@ void CheckFatalErrorInCheck(const std::string& faultExe, ClipboardAgent& agent) 
   EndTool(tool);
 }
 
+// The worker's check runs at once when the box is ticked, so with the marked text already there it
+// is the worker that fails and reports. The interface thread goes on meanwhile: MainWindow can't
+// be closed under the report, and the program still ends with -1 after OK.
+void CheckFatalErrorOnWorker(const std::string& faultExe, ClipboardAgent& agent) {
+  Tool tool;
+  if (!Launch(faultExe, tool, "watch run with failing allocations, marker waiting",
+              {"ORVANE_FAIL_ALLOC_AT_LEAST=4096"})) {
+    EndTool(tool);
+    return;
+  }
+  const size_t length = 6000;
+  const std::string big = std::string(length - kMarker.size() - 1, 'w') + " " + kMarker;
+  const bool ready = SetReplies(tool, agent, "r") && agent.PutText(big);
+  const bool ticked = ready && FocusControl(tool, tool.check) && PressKey(VK_SPACE);
+  HWND box = nullptr;
+  WaitFor([&] { return (box = FindMessageBox(tool)) != nullptr; }, 10000);
+  const DWORD boxThread = box ? GetWindowThreadProcessId(box, nullptr) : 0;
+  if (Check(ticked && box != nullptr && boxThread != tool.process.dwThreadId,
+            "the worker's check that can't copy a waiting marked text reports on its own thread",
+            Format("ticked %d, box %p on thread %lu, interface thread %lu", ticked,
+                   static_cast<void*>(box), boxThread, tool.process.dwThreadId))) {
+    const MessageBoxView view = ReadMessageBox(box);
+    const std::string expected = OutOfMemoryMessage(length + 1);
+    Check(view.message == expected, "the worker's report names the size of the copy that failed",
+          Format("got %s, expected %s", Escaped(view.message).c_str(), Escaped(expected).c_str()));
+    Check(Responds(tool.main, 2000), "the interface thread keeps answering under the worker's report");
+    PostMessageA(tool.main, WM_CLOSE, 0, 0);
+    Check(!WaitFor([&] { return !IsWindow(tool.main); }, 1000) && IsWindow(box),
+          "closing MainWindow is refused while the report is on screen");
+    CheckOkEndsWithMinusOne(tool, box);
+  }
+  EndTool(tool);
+}
+
 }  // namespace
 
 int RunWatchChecks(const std::string& exe, const std::string& faultExe) {
@@ -437,5 +471,6 @@ int RunWatchChecks(const std::string& exe, const std::string& faultExe) {
   }
   EndTool(tool);
   CheckFatalErrorInCheck(faultExe, agent);
+  CheckFatalErrorOnWorker(faultExe, agent);
   return FinishReport();
 }
