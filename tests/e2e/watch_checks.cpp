@@ -368,18 +368,26 @@ void CheckHeldClipboard(const Tool& tool, ClipboardAgent& agent) {
         "the marked text is replaced once the clipboard is released", Describe(seen));
 }
 
+// The fault build, with every request for memory of 4096 bytes or more failing.
+bool LaunchWithFailingAllocations(const std::string& faultExe, Tool& tool, const char* what) {
+  if (Launch(faultExe, tool, what, {"ORVANE_FAIL_ALLOC_AT_LEAST=4096"})) return true;
+  EndTool(tool);
+  return false;
+}
+
+// A marked text of exactly `length` bytes: copying it needs more memory than the fault build gives.
+std::string LargeMarkedText(size_t length, char fill) {
+  return std::string(length - kMarker.size() - 1, fill) + " " + kMarker;
+}
+
 // A check that can't get memory for the clipboard's text reports it, and while the report is up no
 // further check touches the clipboard. The text is put there after ticking, so that a tick's check
 // (or the worker's, should it come late) is the one that fails.
 void CheckFatalErrorInCheck(const std::string& faultExe, ClipboardAgent& agent) {
   Tool tool;
-  if (!Launch(faultExe, tool, "watch run with failing allocations",
-              {"ORVANE_FAIL_ALLOC_AT_LEAST=4096"})) {
-    EndTool(tool);
-    return;
-  }
+  if (!LaunchWithFailingAllocations(faultExe, tool, "watch run with failing allocations")) return;
   const size_t length = 5000;
-  const std::string big = std::string(length - kMarker.size() - 1, 'm') + " " + kMarker;
+  const std::string big = LargeMarkedText(length, 'm');
   const bool ready = SetReplies(tool, agent, "r") && SetWatching(tool, true, false);
   agent.PutText(big);
   HWND box = nullptr;
@@ -415,13 +423,12 @@ void CheckFatalErrorInCheck(const std::string& faultExe, ClipboardAgent& agent) 
 // be closed under the report, and the program still ends with -1 after OK.
 void CheckFatalErrorOnWorker(const std::string& faultExe, ClipboardAgent& agent) {
   Tool tool;
-  if (!Launch(faultExe, tool, "watch run with failing allocations, marker waiting",
-              {"ORVANE_FAIL_ALLOC_AT_LEAST=4096"})) {
-    EndTool(tool);
+  if (!LaunchWithFailingAllocations(faultExe, tool,
+                                    "watch run with failing allocations, marker waiting")) {
     return;
   }
   const size_t length = 6000;
-  const std::string big = std::string(length - kMarker.size() - 1, 'w') + " " + kMarker;
+  const std::string big = LargeMarkedText(length, 'w');
   const bool ready = SetReplies(tool, agent, "r") && agent.PutText(big);
   const bool ticked = ready && FocusControl(tool, tool.check) && PressKey(VK_SPACE);
   HWND box = nullptr;
