@@ -5,7 +5,7 @@
 
 #include "tick_count.h"
 
-std::mutex ReplyLock;
+Lock ReplyLock;
 
 namespace {
 
@@ -20,14 +20,14 @@ uint32_t seedCounter = 0;
 
 void CreateReplyList() {
   auto empty = std::make_unique<TextList>();
-  std::lock_guard<std::mutex> hold(ReplyLock);
+  LockHold hold(ReplyLock);
   replyList = std::move(empty);
 }
 
 void RebuildReplyList(std::string_view text) {
   auto fresh = std::make_unique<TextList>(SplitOnSeparator(text, kLineBreak));
   {
-    std::lock_guard<std::mutex> hold(ReplyLock);
+    LockHold hold(ReplyLock);
     fresh.swap(replyList);
   }
   // `fresh` now holds the old list; freeing it outside the lock keeps picks from waiting on it.
@@ -35,13 +35,13 @@ void RebuildReplyList(std::string_view text) {
 
 void ReleaseReplyList() {
   std::unique_ptr<TextList> old;
-  std::lock_guard<std::mutex> hold(ReplyLock);
+  LockHold hold(ReplyLock);
   old.swap(replyList);
 }
 
 void SeedReplyRandom() {
   const uint32_t ticks = TickCount();
-  std::lock_guard<std::mutex> hold(ReplyLock);
+  LockHold hold(ReplyLock);
   const uint32_t seed = ticks + seedCounter;
   seedCounter = seedCounter + (seed & 0xFFu) + 100u;
   replyRandom = seed;
@@ -53,7 +53,7 @@ unsigned DrawReplyRandom() {
 }
 
 std::optional<Text> PickReply() {
-  std::lock_guard<std::mutex> hold(ReplyLock);
+  LockHold hold(ReplyLock);
   if (!replyList || replyList->empty()) return std::nullopt;
   const size_t count = replyList->size();
   const size_t index = count == 1 ? 0 : DrawReplyRandom() % count;
@@ -61,7 +61,7 @@ std::optional<Text> PickReply() {
 }
 
 void ResetReplyRandomForTest() {
-  std::lock_guard<std::mutex> hold(ReplyLock);
+  LockHold hold(ReplyLock);
   replyRandom = 1;
   seedCounter = 0;
 }

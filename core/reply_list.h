@@ -3,14 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string_view>
 
+#include "lock.h"
 #include "text.h"
 
 // Guards the reply list, the generator's state and the seed counter.
-extern std::mutex ReplyLock;
+extern Lock ReplyLock;
 
 // Start-up: the list becomes empty.
 void CreateReplyList();

@@ -20,7 +20,7 @@ class ReplyListTest : public ::testing::Test {
   void TearDown() override { ReleaseReplyList(); }
 
   static unsigned Draw() {
-    std::lock_guard<std::mutex> hold(ReplyLock);
+    LockHold hold(ReplyLock);
     return DrawReplyRandom();
   }
 };
