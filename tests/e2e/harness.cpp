@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 
 const char kTitle[] = "\x4F\x72\x76\x61\x6E\x65\xC8\xBA\xB7\xA2\xB8\xA8\xD6\xFA\xD0\xA1\xB9\xA4\xBE\xDF";
 const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
@@ -13,13 +13,26 @@ const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
 
 namespace {
 
-std::mutex reportLock;
+// A critical section rather than std::mutex, which the -win32 compilers' library doesn't have.
+class Section {
+ public:
+  Section() { InitializeCriticalSection(&section_); }
+  Section(const Section&) = delete;
+  Section& operator=(const Section&) = delete;
+  void lock() { EnterCriticalSection(&section_); }
+  void unlock() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+Section reportLock;
 int passed = 0;
 int failed = 0;
 bool finished = false;
 
 // Every tool started, so that a watchdog or a failed run can end them.
-std::mutex launchedLock;
+Section launchedLock;
 std::vector<HANDLE> launched;
 
 }  // namespace
@@ -55,7 +68,7 @@ std::string Escaped(const std::string& bytes) {
 }
 
 bool Check(bool ok, const std::string& name, const std::string& details) {
-  std::lock_guard<std::mutex> hold(reportLock);
+  std::lock_guard<Section> hold(reportLock);
   if (finished) return ok;
   if (ok) {
     ++passed;
@@ -69,7 +82,7 @@ bool Check(bool ok, const std::string& name, const std::string& details) {
 }
 
 int FinishReport() {
-  std::lock_guard<std::mutex> hold(reportLock);
+  std::lock_guard<Section> hold(reportLock);
   finished = true;
   std::printf("%d passed, %d failed\n", passed, failed);
   std::fflush(stdout);
@@ -83,7 +96,7 @@ DWORD WINAPI WatchdogMain(void* parameter) {
   Sleep(milliseconds);
   Check(false, "run finishes in time", Format("still running after %lu ms", milliseconds));
   {
-    std::lock_guard<std::mutex> hold(launchedLock);
+    std::lock_guard<Section> hold(launchedLock);
     for (HANDLE process : launched) TerminateProcess(process, 3);
   }
   ExitProcess(static_cast<UINT>(FinishReport()));
@@ -185,7 +198,7 @@ bool LaunchTool(const std::string& exe, Tool& tool, const std::vector<std::strin
     return false;
   }
   {
-    std::lock_guard<std::mutex> hold(launchedLock);
+    std::lock_guard<Section> hold(launchedLock);
     launched.push_back(tool.process.hProcess);
   }
   WaitForInputIdle(tool.process.hProcess, 10000);
@@ -232,7 +245,7 @@ void EndTool(Tool& tool) {
       WaitForSingleObject(tool.process.hProcess, 5000);
     }
     {
-      std::lock_guard<std::mutex> hold(launchedLock);
+      std::lock_guard<Section> hold(launchedLock);
       launched.erase(std::remove(launched.begin(), launched.end(), tool.process.hProcess),
                      launched.end());
     }
