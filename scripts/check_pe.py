@@ -5,7 +5,7 @@
   check_pe.py --show EXE                                prints its figures and version resource
 
 The checks: PE32 or PE32+, GUI subsystem, the oldest Windows it declares (5.01 for the PE32, the
-linker's own 5.02 for the PE32+), no build time stamped in, imports exactly those of the
+linker's own 5.02 for the PE32+), the PE32's size, no build time stamped in, imports exactly those of the
 allow-list, the icon DEFAULT_ICON at 16 and 32 pixels, the manifest asking for the common
 controls 6.0.0.0 of the right processor architecture, and the version resource."""
 import os
@@ -15,6 +15,8 @@ import sys
 
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'msvcrt.dll'}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+# The shipped executable stays a small download; the exception runtime alone would pass this.
+MAX_PE32_BYTES = 64 * 1024
 PRODUCT_NAME = 'Orvane群发辅助小工具'
 # Chinese (PRC), code page 936: the language and code page of the version strings.
 VERSION_TRANSLATION = (0x0804, 936)
@@ -192,11 +194,17 @@ def main(path, kind, allowed_path, version):
     want_magic, want_arch = (0x10B, 'x86') if kind == 'PE32' else (0x20B, 'amd64')
     check('format is ' + kind, pe.magic == want_magic, 'magic %#x' % pe.magic)
     check('GUI subsystem', pe.subsystem == 2, 'subsystem %d' % pe.subsystem)
-    # XP is 5.1; the 64-bit Windows began with 5.2, which the linker writes by itself.
-    oldest = (5, 1) if kind == 'PE32' else (5, 2)
-    check('declares Windows %d.%02d as its oldest (OS and subsystem version)' % oldest,
-          pe.os_version == oldest and pe.subsystem_version == oldest,
-          'OS %d.%02d, subsystem %d.%02d' % (pe.os_version + pe.subsystem_version))
+    if kind == 'PE32':
+        # Windows XP is 5.1: its loader refuses a higher subsystem version.
+        check('declares Windows XP (5.01) as its oldest, OS and subsystem version',
+              pe.os_version == (5, 1) and pe.subsystem_version == (5, 1),
+              'OS %d.%02d, subsystem %d.%02d' % (pe.os_version + pe.subsystem_version))
+        check('at most %d bytes' % MAX_PE32_BYTES, len(pe.data) <= MAX_PE32_BYTES,
+              '%d bytes' % len(pe.data))
+    else:
+        # The first 64-bit Windows was 5.2, the linker's own minimum for a PE32+.
+        check('subsystem version 5.02', pe.subsystem_version == (5, 2),
+              'subsystem %d.%02d' % pe.subsystem_version)
     check('no build time stamped in', pe.timestamp == 0, 'time stamp %#x' % pe.timestamp)
 
     imports = pe.imports()
