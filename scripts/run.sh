@@ -18,6 +18,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
   fi
+  . scripts/wine-env.sh
+  [ -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] || wine_env_fonts
   exec /usr/lib/wine/wine64 "$exe"
 fi
 

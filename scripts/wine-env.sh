@@ -1,7 +1,7 @@
 # Sourceable: a private X display and a fresh Wine prefix for running the Windows builds.
 #
 #   . scripts/wine-env.sh
-#   wine_env_start            # Xvfb on a free display, prefix booted; cleanup runs on exit
+#   wine_env_start            # Xvfb on a free display, prefix booted with Marlett; cleanup on exit
 #   wine_run program.exe ...  # any Wine command, with the locale and prefix of this run
 #   wine_env_kill             # ends the prefix's processes (the prefix stays)
 #   wine_env_stop             # also run on EXIT, INT and TERM; safe to call twice
@@ -47,6 +47,17 @@ wine_env_stop() {
   return 0
 }
 
+# Installs Wine's Marlett into the prefix as Windows installs a font: the file in the Fonts folder
+# and its line under the Fonts key. Caption buttons are Marlett glyphs, and a zh_CN prefix draws
+# them as the letters "0 1 r" without it. Needs WINEPREFIX (booted) and DISPLAY.
+WINE_ENV_MARLETT=${WINE_ENV_MARLETT:-/usr/share/wine/fonts/marlett.ttf}
+wine_env_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts" && cp "$WINE_ENV_MARLETT" "$fonts/marlett.ttf" &&
+    wine_run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' \
+      /v 'Marlett (TrueType)' /t REG_SZ /d marlett.ttf /f >/dev/null 2>&1
+}
+
 wine_env_start() {
   local screen=${1:-$WINE_ENV_SCREEN}
   trap 'wine_env_stop' EXIT
@@ -77,6 +88,10 @@ wine_env_start() {
       "$WINE_ENV_LOADER" wineboot -i >"$WINE_ENV_DIR/wineboot.log" 2>&1; then
     echo "wine-env: wineboot failed" >&2
     cat "$WINE_ENV_DIR/wineboot.log" >&2
+    return 1
+  fi
+  if ! wine_env_fonts; then
+    echo "wine-env: could not install Marlett into the prefix" >&2
     return 1
   fi
   return 0
