@@ -495,6 +495,50 @@ void CheckFatalError(const std::string& exe, const std::string& faultExe, Clipbo
   EndTool(tool);
 }
 
+// What the standard library can no longer throw ends in the same report, never in a silent end.
+void CheckLibraryErrors(const std::string& faultExe, ClipboardAgent& agent) {
+  struct Case {
+    const char* kind;
+    const char* message;
+    const char* name;
+  };
+  static const Case cases[] = {
+      // "内存不足：所需的内存超出上限。"
+      {"length",
+       "\xC4\xDA\xB4\xE6\xB2\xBB\xD7\xE3\xA3\xBA\xCB\xF9\xD0\xE8\xB5\xC4\xC4\xDA\xB4\xE6\xB3"
+       "\xAC\xB3\xF6\xC9\xCF\xCF\xDE\xA1\xA3",
+       "a string longer than the library can make is reported as memory running out"},
+      // "程序内部错误：basic_string::substr (out_of_range)"
+      {"range",
+       "\xB3\xCC\xD0\xF2\xC4\xDA\xB2\xBF\xB4\xED\xCE\xF3\xA3\xBA"
+       "basic_string::substr (out_of_range)",
+       "a position past a string's end is reported as an internal error naming the function"},
+  };
+  const std::string pasted = PasteText(5000);
+  for (const Case& c : cases) {
+    Tool tool;
+    if (!Launch(faultExe, tool, c.name,
+                {std::string("ORVANE_LIBRARY_ERROR=") + c.kind,
+                 "ORVANE_LIBRARY_ERROR_AT_LEAST=4096"})) {
+      EndTool(tool);
+      continue;
+    }
+    PasteInto(tool, agent, pasted);
+    HWND box = nullptr;
+    WaitFor([&] { return (box = FindMessageBox(tool)) != nullptr; }, 10000);
+    if (Check(box != nullptr, std::string(c.name) + ": a message box",
+              Format("running %d", IsRunning(tool)))) {
+      const MessageBoxView view = ReadMessageBox(box);
+      Check(view.title == kTitle && view.message == c.message,
+            std::string(c.name) + ": the report's title and words",
+            Format("title %s, message %s", Escaped(view.title).c_str(),
+                   Escaped(view.message).c_str()));
+      CheckOkEndsWithMinusOne(tool, box);
+    }
+    EndTool(tool);
+  }
+}
+
 // ---- Modes --------------------------------------------------------------------------------------
 
 int RunUi(const std::string& exe, const std::string& faultExe) {
@@ -514,6 +558,7 @@ int RunUi(const std::string& exe, const std::string& faultExe) {
   CheckClosing(exe);
   CheckTwoCopies(exe);
   CheckFatalError(exe, faultExe, agent);
+  CheckLibraryErrors(faultExe, agent);
   return FinishReport();
 }
 
