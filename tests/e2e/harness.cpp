@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 const char kTitle[] = "\x4F\x72\x76\x61\x6E\x65\xC8\xBA\xB7\xA2\xB8\xA8\xD6\xFA\xD0\xA1\xB9\xA4\xBE\xDF";
 const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
@@ -13,13 +12,38 @@ const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
 
 namespace {
 
-std::mutex reportLock;
+// A critical section of the harness's own: the MinGW -win32 runtime has no std::mutex.
+class Guarded {
+ public:
+  Guarded() { InitializeCriticalSection(&section_); }
+  ~Guarded() { DeleteCriticalSection(&section_); }
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+class Hold {
+ public:
+  explicit Hold(Guarded& guarded) : guarded_(guarded) { guarded_.Enter(); }
+  ~Hold() { guarded_.Leave(); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  Guarded& guarded_;
+};
+
+Guarded reportLock;
 int passed = 0;
 int failed = 0;
 bool finished = false;
 
 // Every tool started, so that a watchdog or a failed run can end them.
-std::mutex launchedLock;
+Guarded launchedLock;
 std::vector<HANDLE> launched;
 
 }  // namespace
@@ -55,7 +79,7 @@ std::string Escaped(const std::string& bytes) {
 }
 
 bool Check(bool ok, const std::string& name, const std::string& details) {
-  std::lock_guard<std::mutex> hold(reportLock);
+  Hold hold(reportLock);
   if (finished) return ok;
   if (ok) {
     ++passed;
@@ -69,7 +93,7 @@ bool Check(bool ok, const std::string& name, const std::string& details) {
 }
 
 int FinishReport() {
-  std::lock_guard<std::mutex> hold(reportLock);
+  Hold hold(reportLock);
   finished = true;
   std::printf("%d passed, %d failed\n", passed, failed);
   std::fflush(stdout);
@@ -83,7 +107,7 @@ DWORD WINAPI WatchdogMain(void* parameter) {
   Sleep(milliseconds);
   Check(false, "run finishes in time", Format("still running after %lu ms", milliseconds));
   {
-    std::lock_guard<std::mutex> hold(launchedLock);
+    Hold hold(launchedLock);
     for (HANDLE process : launched) TerminateProcess(process, 3);
   }
   ExitProcess(static_cast<UINT>(FinishReport()));
@@ -98,7 +122,7 @@ void StartWatchdog(DWORD milliseconds) {
   if (thread) CloseHandle(thread);
 }
 
-// ---- Waiting ------------------------------------------------------------------------------------
+// ---- Waiting and time ---------------------------------------------------------------------------
 
 namespace {
 
@@ -114,14 +138,42 @@ void PumpOwnMessages() {
 
 }  // namespace
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (condition()) return true;
     if (GetTickCount() - start >= timeoutMs) return condition();
     PumpOwnMessages();
-    Sleep(10);
+    Sleep(pollMs);
   }
+}
+
+void PumpFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    PumpOwnMessages();
+    const DWORD gone = GetTickCount() - start;
+    if (gone >= milliseconds) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - gone, QS_ALLINPUT);
+  }
+}
+
+double NowMs() {
+  static const LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Percentile(std::vector<double> samples, double fraction) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const auto at = static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
+  return samples[std::min(at, samples.size() - 1)];
 }
 
 // ---- The tool under test ------------------------------------------------------------------------
@@ -179,13 +231,20 @@ bool LaunchTool(const std::string& exe, Tool& tool, const std::vector<std::strin
   std::string commandLine = "\"" + exe + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                      block.empty() ? nullptr : &block[0], nullptr, &startup, &tool.process)) {
-    std::printf("# CreateProcess %s failed: error %lu\n", exe.c_str(), GetLastError());
-    return false;
+  // Under load Wine's CreateProcess now and then fails with ERROR_INTERNAL_ERROR; once more helps.
+  bool created = false;
+  for (int attempt = 0; attempt < 2 && !created; ++attempt) {
+    created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                             block.empty() ? nullptr : &block[0], nullptr, &startup,
+                             &tool.process) != 0;
+    if (!created) {
+      std::printf("# CreateProcess %s failed: error %lu\n", exe.c_str(), GetLastError());
+      Sleep(500);
+    }
   }
+  if (!created) return false;
   {
-    std::lock_guard<std::mutex> hold(launchedLock);
+    Hold hold(launchedLock);
     launched.push_back(tool.process.hProcess);
   }
   WaitForInputIdle(tool.process.hProcess, 10000);
@@ -232,7 +291,7 @@ void EndTool(Tool& tool) {
       WaitForSingleObject(tool.process.hProcess, 5000);
     }
     {
-      std::lock_guard<std::mutex> hold(launchedLock);
+      Hold hold(launchedLock);
       launched.erase(std::remove(launched.begin(), launched.end(), tool.process.hProcess),
                      launched.end());
     }
@@ -428,17 +487,37 @@ LONG Normalised(int pixel, int extent) {
 
 }  // namespace
 
-bool MoveMouseTo(int x, int y) {
+// For 100 ms after a move Wine answers GetCursorPos from its server, later from the X pointer,
+// and a press lands where the X pointer is. A move counts once the pointer is still at its target
+// after that: an X event of the pointer's stale place (a window mapped under it) would undo it.
+constexpr DWORD kPointerSettleMs = 150;
+
+bool MoveMouseTo(int x, int y, bool settle) {
+  static POINT settled{-100000, -100000};
+  const auto there = [&] {
+    POINT p{};
+    GetCursorPos(&p);
+    return p.x == x && p.y == y;
+  };
+  if (settle && settled.x == x && settled.y == y && there()) return true;
   const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-  if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
-    return false;
-  return WaitFor(
-      [&] {
-        POINT p{};
-        GetCursorPos(&p);
-        return p.x == x && p.y == y;
-      },
-      2000);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    settled = POINT{-100000, -100000};
+    if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
+      return false;
+    if (!WaitFor(there, 2000)) continue;
+    if (!settle) return true;
+    PumpFor(kPointerSettleMs);
+    if (there()) {
+      settled = POINT{x, y};
+      return true;
+    }
+    POINT p{};
+    GetCursorPos(&p);
+    std::printf("# the pointer went back to %ld,%ld after a move to %d,%d; moving again\n", p.x, p.y,
+                x, y);
+  }
+  return false;
 }
 
 bool MouseButton(bool down) { return SendMouse(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP); }
@@ -476,7 +555,9 @@ bool Drag(POINT from, POINT to) {
   bool moved = true;
   for (int i = 1; i <= steps && moved; ++i) {
     Sleep(15);  // spaced so that a move loop sees each step as its own WM_MOUSEMOVE
-    moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps);
+    // Only the release needs the pointer settled at its place.
+    moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps,
+                        i == steps);
   }
   Sleep(15);
   return MouseButton(false) && moved;
@@ -491,6 +572,7 @@ enum : UINT { kPut = WM_APP + 1, kRead, kHold, kRelease };
 struct PutRequest {
   const std::vector<ClipItem>* items;
   DWORD sequence;
+  double placedAt;
 };
 
 // Keeps sent messages (WM_DESTROYCLIPBOARD from an emptier, above all) flowing while waiting.
@@ -524,6 +606,87 @@ bool OpenWithRetry(HWND owner) {
 }
 
 }  // namespace
+
+bool PutTextWithoutWindow(const std::string& text, DWORD* sequence, double* placedAt) {
+  const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+  if (!block) return false;
+  std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+  GlobalUnlock(block);
+  if (!OpenWithRetry(nullptr)) {
+    GlobalFree(block);
+    return false;
+  }
+  EmptyClipboard();
+  const bool placed = SetClipboardData(CF_TEXT, block) != nullptr;
+  if (placedAt) *placedAt = NowMs();
+  if (sequence) *sequence = GetClipboardSequenceNumber();
+  if (!placed) GlobalFree(block);
+  CloseClipboard();
+  return placed;
+}
+
+bool WaitForClipboard(ClipboardAgent& agent, DWORD sequence,
+                      const std::function<bool(const ClipSnapshot&)>& done, ClipSnapshot& seen,
+                      DWORD timeoutMs, double* changedAt) {
+  DWORD last = sequence;
+  double movedAt = NowMs();
+  bool unread = false;  // the sequence number moved, and what it brought has not been read yet
+  return WaitFor(
+      [&] {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now != last) {
+          last = now;
+          movedAt = NowMs();
+          unread = true;
+        }
+        if (!unread) return false;
+        seen = agent.Read();
+        if (!seen.opened) return false;  // held for a moment: read again
+        unread = false;
+        if (!done(seen)) return false;
+        if (changedAt) *changedAt = movedAt;
+        return true;
+      },
+      timeoutMs, 1);
+}
+
+bool WaitForReplacement(ClipboardAgent& agent, DWORD sequence, const std::string& put,
+                        ClipSnapshot& seen, DWORD timeoutMs, double* changedAt) {
+  return WaitForClipboard(
+      agent, sequence, [&](const ClipSnapshot& s) { return !HoldsText(s, put); }, seen, timeoutMs,
+      changedAt);
+}
+
+bool StaysAlone(ClipboardAgent& agent, DWORD sequence,
+                const std::function<bool(const ClipSnapshot&)>& unchanged, ClipSnapshot& seen,
+                DWORD quietMs) {
+  DWORD last = sequence;
+  bool changed = false;
+  WaitFor(
+      [&] {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now != last) {
+          last = now;
+          seen = agent.Read();
+          changed = !unchanged(seen);
+        }
+        return changed;
+      },
+      quietMs);
+  if (!changed) {
+    seen = agent.Read();
+    changed = !unchanged(seen);
+  }
+  return !changed;
+}
+
+bool HoldsText(const ClipSnapshot& s, const std::string& text) { return s.hasText && s.text == text; }
+
+std::string Describe(const ClipSnapshot& s) {
+  if (!s.opened) return "clipboard could not be opened";
+  return Format("%s, formats %s", s.hasText ? Escaped(s.text).c_str() : "no text",
+                FormatsText(s.formats).c_str());
+}
 
 UINT PrivateClipboardFormat() { return RegisterClipboardFormatA("Orvane e2e private format"); }
 
@@ -592,6 +755,7 @@ LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
           ok = false;
         }
       }
+      request.placedAt = NowMs();
       request.sequence = GetClipboardSequenceNumber();
       CloseClipboard();
       return ok;
@@ -633,10 +797,11 @@ LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-bool ClipboardAgent::Put(const std::vector<ClipItem>& items, DWORD* sequence) {
-  PutRequest request{&items, 0};
+bool ClipboardAgent::Put(const std::vector<ClipItem>& items, DWORD* sequence, double* placedAt) {
+  PutRequest request{&items, 0, 0};
   const bool ok = SendMessageA(window_, kPut, 0, reinterpret_cast<LPARAM>(&request)) != 0;
   if (sequence) *sequence = request.sequence;
+  if (placedAt) *placedAt = request.placedAt;
   return ok;
 }
 
@@ -653,6 +818,55 @@ void ClipboardAgent::Release() { SendMessageA(window_, kRelease, 0, 0); }
 bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text) {
   return agent.PutText(text) && BringToFront(tool.main) && WaitForFocus(tool, tool.edit) &&
          PressChord({VK_CONTROL, 'V'});
+}
+
+// ---- Driving the tool's controls ----------------------------------------------------------------
+
+bool IsChecked(const Tool& tool) { return Ask(tool.check, BM_GETCHECK) == BST_CHECKED; }
+
+bool FocusControl(const Tool& tool, HWND control) {
+  if (!BringToFront(tool.main)) return false;
+  if (FocusOf(tool) == control) return true;
+  return PressKey(VK_TAB) && WaitForFocus(tool, control);
+}
+
+bool SetWatching(const Tool& tool, bool on, bool byClick) {
+  if (IsChecked(tool) == on) return true;
+  if (byClick) {
+    const RECT r = OuterRect(tool.check);
+    return BringToFront(tool.main) && ClickUntil(tool, (r.left + r.right) / 2, (r.top + r.bottom) / 2,
+                                                 [&] { return IsChecked(tool) == on; });
+  } else if (!FocusControl(tool, tool.check) || !PressKey(VK_SPACE)) {
+    return false;
+  }
+  return WaitFor([&] { return IsChecked(tool) == on; });
+}
+
+namespace {
+
+bool Typable(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '\r' || c == '\n';
+  });
+}
+
+}  // namespace
+
+bool SetReplies(const Tool& tool, ClipboardAgent& agent, const std::string& text) {
+  if (!FocusControl(tool, tool.edit)) return false;
+  PressChord({VK_CONTROL, VK_END});
+  PressChord({VK_CONTROL, VK_SHIFT, VK_HOME});
+  PressKey(VK_DELETE);
+  if (!WaitFor([&] { return TextOf(tool.edit).empty(); })) return false;
+  if (Typable(text)) {
+    std::string keys;
+    for (char c : text)
+      if (c != '\r') keys += c;
+    TypeKeys(keys);
+  } else {
+    PasteInto(tool, agent, text);
+  }
+  return WaitFor([&] { return TextOf(tool.edit) == text; });
 }
 
 
