@@ -487,9 +487,11 @@ LONG Normalised(int pixel, int extent) {
 
 }  // namespace
 
-// For 100 ms after a move Wine answers GetCursorPos from its server, later from the X pointer,
-// and a press lands where the X pointer is. A move counts once the pointer is still at its target
-// after that: an X event of the pointer's stale place (a window mapped under it) would undo it.
+// Synthetic moves change only Wine's idea of the pointer, not the X pointer, and an X event from
+// the X pointer's old place (a window mapped under it) moves Wine's back there: a press then lands
+// on whatever is there, such as the previous window's close box. So the X pointer is moved too
+// (SetCursorPos warps it), and a move counts once the pointer is still at its target after
+// 100 ms, when Wine's GetCursorPos asks X again.
 constexpr DWORD kPointerSettleMs = 150;
 
 bool MoveMouseTo(int x, int y, bool settle) {
@@ -503,6 +505,8 @@ bool MoveMouseTo(int x, int y, bool settle) {
   const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
   for (int attempt = 0; attempt < 3; ++attempt) {
     settled = POINT{-100000, -100000};
+    SetCursorPos(x, y);
+    // The move as input as well, so that the window under the pointer gets its WM_MOUSEMOVE.
     if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
       return false;
     if (!WaitFor(there, 2000)) continue;
@@ -555,9 +559,9 @@ bool Drag(POINT from, POINT to) {
   bool moved = true;
   for (int i = 1; i <= steps && moved; ++i) {
     Sleep(15);  // spaced so that a move loop sees each step as its own WM_MOUSEMOVE
-    // Only the release needs the pointer settled at its place.
+    // Not settled: inside a move loop Wine's GetCursorPos reads the grab's start from X.
     moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps,
-                        i == steps);
+                        false);
   }
   Sleep(15);
   return MouseButton(false) && moved;
