@@ -8,7 +8,8 @@
 
 using MemoryBlock = void*;  // an HGLOBAL
 
-bool ClipOpen();                            // OpenClipboard(NULL) != 0
+void SetClipboardWindow(void* window);      // the window every later ClipOpen passes (an HWND)
+bool ClipOpen();                            // OpenClipboard(that window, or NULL) != 0
 void ClipClose();                           // CloseClipboard()
 void ClipEmpty();                           // EmptyClipboard()
 MemoryBlock ClipGetText();                  // GetClipboardData(CF_TEXT)

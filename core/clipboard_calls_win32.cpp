@@ -2,7 +2,16 @@
 
 #include <windows.h>
 
-bool ClipOpen() { return OpenClipboard(nullptr) != 0; }
+namespace {
+
+// The check thread's own window, once it has one. Opening with a window makes the opens of other
+// threads fail while it is open, and lets the window answer the messages an owner gets.
+HWND clipboardWindow = nullptr;
+
+}  // namespace
+
+void SetClipboardWindow(void* window) { clipboardWindow = static_cast<HWND>(window); }
+bool ClipOpen() { return OpenClipboard(clipboardWindow) != 0; }
 void ClipClose() { CloseClipboard(); }
 void ClipEmpty() { EmptyClipboard(); }
 MemoryBlock ClipGetText() { return GetClipboardData(CF_TEXT); }

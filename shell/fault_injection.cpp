@@ -23,3 +23,9 @@ void InstallFaultInjectionFromEnvironment() {
   failAtLeast = static_cast<size_t>(std::strtoull(value, nullptr, 10));
   if (failAtLeast > 0) SetRawAllocator(FailLargeRequests);
 }
+
+bool ClipboardListenerSwitchedOff() {
+  char value[4];
+  const DWORD length = GetEnvironmentVariableA("ORVANE_NO_CLIPBOARD_LISTENER", value, sizeof value);
+  return length == 1 && value[0] == '1';
+}
