@@ -589,6 +589,13 @@ void PumpSentFor(DWORD milliseconds) {
   }
 }
 
+// The sequence number that a put leaves, its close included: Wine counts the close as changes of
+// its own (two here; Windows none). Whoever waits for the tool from there on reads the clipboard
+// only once the tool has changed it: a read at the put's own change would keep the tool's check
+// from opening it, and the replacement would wait for a tick. A change by someone else within the
+// microseconds before this read is found by WaitForClipboard's late look.
+DWORD SequenceAfterOwnClose() { return GetClipboardSequenceNumber(); }
+
 // The tool or Wine's own clipboard bridge may have it open for a moment.
 bool OpenWithRetry(HWND owner) {
   const DWORD start = GetTickCount();
@@ -623,17 +630,20 @@ bool PutTextWithoutWindow(const std::string& text, DWORD* sequence, double* plac
   EmptyClipboard();
   const bool placed = SetClipboardData(CF_TEXT, block) != nullptr;
   if (placedAt) *placedAt = NowMs();
-  if (sequence) *sequence = GetClipboardSequenceNumber();
   if (!placed) GlobalFree(block);
   CloseClipboard();
+  if (sequence) *sequence = SequenceAfterOwnClose();
   return placed;
 }
+
+constexpr double kLateLookMs = 250;
 
 bool WaitForClipboard(ClipboardAgent& agent, DWORD sequence,
                       const std::function<bool(const ClipSnapshot&)>& done, ClipSnapshot& seen,
                       DWORD timeoutMs, double* changedAt) {
   DWORD last = sequence;
   double movedAt = NowMs();
+  double readAt = movedAt;
   bool unread = false;  // the sequence number moved, and what it brought has not been read yet
   return WaitFor(
       [&] {
@@ -643,7 +653,9 @@ bool WaitForClipboard(ClipboardAgent& agent, DWORD sequence,
           movedAt = NowMs();
           unread = true;
         }
-        if (!unread) return false;
+        // A late look now and then, for a change that came before `sequence` was read.
+        if (!unread && NowMs() - readAt < kLateLookMs) return false;
+        readAt = NowMs();
         seen = agent.Read();
         if (!seen.opened) return false;  // held for a moment: read again
         unread = false;
@@ -760,8 +772,8 @@ LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
         }
       }
       request.placedAt = NowMs();
-      request.sequence = GetClipboardSequenceNumber();
       CloseClipboard();
+      request.sequence = SequenceAfterOwnClose();
       return ok;
     }
     case kRead: {

@@ -166,9 +166,9 @@ class ClipboardAgent {
   ClipboardAgent& operator=(const ClipboardAgent&) = delete;
 
   // Empties the clipboard and puts the items there, owned by the agent's window. `sequence` gets
-  // GetClipboardSequenceNumber while the clipboard is still open, before anyone else can change
-  // it (Wine counts the close as a change of its own); `placedAt` the NowMs at which the last
-  // SetClipboardData returned.
+  // the sequence number that the put left, its own close included (Wine counts the close as a
+  // change of its own), so that waiting from there sees the next program's change only;
+  // `placedAt` the NowMs at which the last SetClipboardData returned.
   bool Put(const std::vector<ClipItem>& items, DWORD* sequence = nullptr,
            double* placedAt = nullptr);
   bool PutText(const std::string& text, DWORD* sequence = nullptr, double* placedAt = nullptr) {

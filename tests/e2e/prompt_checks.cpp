@@ -195,16 +195,19 @@ void CheckMarkedReplyRate(const std::string& exe, ClipboardAgent& agent) {
     return;
   const std::string reply = "again " + kMarker;
   Tool copies[2];
-  int watching = 0;
-  for (int n = 0; n < 2; ++n) {
-    Tool& tool = copies[n];
-    if (!Launch(exe, tool, Format("copy %d with a reply holding the marker", n + 1).c_str()) ||
-        !Check(SetReplies(tool, agent, reply),
-               Format("copy %d: the reply holding the marker pasted", n + 1), Escaped(TextOf(tool.edit))))
+  // Both lists are pasted before either copy watches: a watching copy would take the clipboard
+  // from under the other's paste.
+  bool ready = true;
+  for (int n = 0; n < 2 && ready; ++n) {
+    ready = Launch(exe, copies[n], Format("copy %d with a reply holding the marker", n + 1).c_str()) &&
+            Check(SetReplies(copies[n], agent, reply),
+                  Format("copy %d: the reply holding the marker pasted", n + 1),
+                  Escaped(TextOf(copies[n].edit)));
+  }
+  agent.PutText("start " + kMarker);
+  for (int watching = 1; ready && watching <= 2; ++watching) {
+    if (!Check(SetWatching(copies[watching - 1], true, false), Format("copy %d ticked", watching)))
       break;
-    agent.PutText("start " + kMarker);
-    if (!Check(SetWatching(tool, true, false), Format("copy %d ticked", n + 1))) break;
-    ++watching;
     PumpFor(300);  // past the start
     const double rate = counter.Rate(kRateWindowMs);
     const double most = kTicksPerSecond * watching * kRateMargin;
