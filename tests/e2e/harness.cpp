@@ -503,25 +503,29 @@ bool MoveMouseTo(int x, int y, bool settle) {
   };
   if (settle && settled.x == x && settled.y == y && there()) return true;
   const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  const auto move = [&] {
     settled = POINT{-100000, -100000};
     SetCursorPos(x, y);
     // The move as input as well, so that the window under the pointer gets its WM_MOUSEMOVE.
-    if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
-      return false;
-    if (!WaitFor(there, 2000)) continue;
+    return SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)) &&
+           WaitFor(there, 2000);
+  };
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!move()) continue;
     if (!settle) return true;
     PumpFor(kPointerSettleMs);
     if (there()) {
       settled = POINT{x, y};
       return true;
     }
-    POINT p{};
-    GetCursorPos(&p);
-    std::printf("# the pointer went back to %ld,%ld after a move to %d,%d; moving again\n", p.x, p.y,
-                x, y);
   }
-  return false;
+  // X refuses a warp while another client grabs the pointer. Then the press goes right after a
+  // fresh move, which Wine's server has taken, as before this wait existed.
+  POINT p{};
+  GetCursorPos(&p);
+  std::printf("# the X pointer stays at %ld,%ld, not %d,%d; pressing right after a move\n", p.x,
+              p.y, x, y);
+  return move();
 }
 
 bool MouseButton(bool down) { return SendMouse(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP); }

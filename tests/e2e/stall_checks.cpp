@@ -272,6 +272,7 @@ void CheckStall(const std::string& exe, ClipboardAgent& agent, StalledProgram::M
   DWORD code = 0;
   const bool ended = WaitForExit(tool, kStallMs + 5000, code);
   const double took = NowMs() - start;
+  std::printf("# %s: Esc to the end of the process %.0f ms\n", name.c_str(), took);
   Check(reached && ended && took <= kExitMs && code == 0,
         Format("%s: Esc ends the tool at once (within %.0f ms) with exit code 0", name.c_str(), kExitMs),
         Format("reached %d, ended %d after %.0f ms, exit code %lu", reached, ended, took, code));
