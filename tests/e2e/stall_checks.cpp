@@ -9,6 +9,7 @@
 // by the thread's message loop; their effects are read back with sent messages.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -65,9 +66,9 @@ class StalledProgram {
 
   bool placed() const { return placedOk_; }
   // A message was sent to it while it stalled: the tool is waiting for it now.
-  bool reached() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&reached_), 0, 0) != 0; }
+  bool reached() const { return reached_.load(); }
   bool WaitReached(DWORD timeoutMs) const { return WaitFor([&] { return reached(); }, timeoutMs, 5); }
-  bool rendered() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&rendered_), 0, 0) != 0; }
+  bool rendered() const { return rendered_.load(); }
   void Resume() { SetEvent(resume_); }
 
  private:
@@ -108,7 +109,7 @@ class StalledProgram {
     // The stall: no message is handled, but a message sent meanwhile is noted.
     const DWORD stallStart = GetTickCount();
     while (WaitForSingleObject(resume_, 5) == WAIT_TIMEOUT && GetTickCount() - stallStart < kStallMs) {
-      if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) InterlockedExchange(&reached_, 1);
+      if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) reached_ = true;
     }
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
@@ -121,7 +122,7 @@ class StalledProgram {
         if (self && wp == CF_TEXT) {
           const HGLOBAL block = self->Block();
           if (block && !SetClipboardData(CF_TEXT, block)) GlobalFree(block);
-          InterlockedExchange(&self->rendered_, 1);
+          self->rendered_ = true;
         }
         return 0;
       case WM_RENDERALLFORMATS:
@@ -150,8 +151,8 @@ class StalledProgram {
   HANDLE thread_ = nullptr;
   HWND window_ = nullptr;
   bool placedOk_ = false;
-  volatile LONG reached_ = 0;
-  volatile LONG rendered_ = 0;
+  std::atomic<bool> reached_{false};
+  std::atomic<bool> rendered_{false};
 };
 
 const char* ModeName(StalledProgram::Mode mode) {
