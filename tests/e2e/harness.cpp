@@ -537,6 +537,26 @@ bool ClickAt(int x, int y, int times) {
   return true;
 }
 
+namespace {
+
+// For the diagnosis of a click without effect: whether the tool still runs, and what window (a
+// crash dialog, say) has taken the foreground.
+std::string DescribeForeground(const Tool& tool) {
+  const HWND front = GetForegroundWindow();
+  if (front == tool.main) return "the tool";
+  DWORD pid = 0;
+  GetWindowThreadProcessId(front, &pid);
+  DWORD code = 0;
+  if (!IsRunning(tool) && tool.process.hProcess) GetExitCodeProcess(tool.process.hProcess, &code);
+  char title[128] = "";
+  GetWindowTextA(front, title, sizeof title);
+  return Format("%s of process %lu titled %s; the tool %s", ClassOf(front).c_str(), pid,
+                Escaped(title).c_str(),
+                IsRunning(tool) ? "runs" : Format("has ended with 0x%08lX", code).c_str());
+}
+
+}  // namespace
+
 bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& done) {
   // Wine now and then drops a click or handles it late. Only a click that had no effect after a
   // generous wait is given again, so a late one is never doubled (a check box would toggle back).
@@ -551,8 +571,7 @@ bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& don
     std::printf("# click at %d,%d had no effect (pointer at %ld,%ld, tool %s, flags 0x%lX, "
                 "capture %p, foreground %s), clicking again\n",
                 x, y, at.x, at.y, Responds(tool.main, 500) ? "answers" : "does not answer",
-                info.flags, static_cast<void*>(info.hwndCapture),
-                GetForegroundWindow() == tool.main ? "the tool" : "another window");
+                info.flags, static_cast<void*>(info.hwndCapture), DescribeForeground(tool).c_str());
   }
   return false;
 }
