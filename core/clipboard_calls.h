@@ -9,7 +9,8 @@
 using MemoryBlock = void*;  // an HGLOBAL
 
 void SetClipboardWindow(void* window);      // the window every later ClipOpen passes (an HWND)
-bool ClipOpen();                            // OpenClipboard(that window, or NULL) != 0
+bool ClipOpen();                            // OpenClipboard(that window, or NULL) != 0,
+                                            // tried a few times over some milliseconds
 void ClipClose();                           // CloseClipboard()
 void ClipEmpty();                           // EmptyClipboard()
 MemoryBlock ClipGetText();                  // GetClipboardData(CF_TEXT)

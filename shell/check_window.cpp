@@ -43,7 +43,8 @@ void FindListenerCalls() {
   const HMODULE user32 = GetModuleHandleA("user32.dll");
   if (!user32) return;
   // Through the generic function type, which converts to any other without a warning.
-  const auto add = reinterpret_cast<void (*)()>(GetProcAddress(user32, "AddClipboardFormatListener"));
+  const auto add =
+      reinterpret_cast<void (*)()>(GetProcAddress(user32, "AddClipboardFormatListener"));
   const auto remove =
       reinterpret_cast<void (*)()>(GetProcAddress(user32, "RemoveClipboardFormatListener"));
   if (!add || !remove) return;

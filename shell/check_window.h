@@ -15,6 +15,7 @@ inline constexpr char kCheckWindowClass[] = "OrvaneClipboardCheck";
 extern CheckThread WatchChecks;
 
 // Starts the check thread unless it runs. False when it can't be started; a later call tries again.
+// The interface thread's alone.
 bool EnsureCheckThread(HINSTANCE instance);
 
 // Whether the check window should listen for clipboard changes. The check thread follows as soon

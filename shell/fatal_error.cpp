@@ -25,7 +25,7 @@ const char kOutOfMemorySuffix[] = " \xD7\xD6\xBD\xDA\xA1\xA3";
 
 // The first report ends the process. Until then this thread still answers what is sent to its
 // windows, the clipboard owner's WM_DESTROYCLIPBOARD among them, so that no other program waits
-// on it; nothing posted is handled, so no handler runs.
+// on it. Nothing posted is handled, and MainWindow's handlers see the report and do nothing.
 [[noreturn]] void WaitForTheFirstReport() {
   for (;;) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_SENDMESSAGE);

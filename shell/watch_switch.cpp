@@ -20,7 +20,8 @@ LRESULT CALLBACK WatchTimerProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER: {
       const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
       // The tick only wakes the check thread; one that comes while it checks merges into one more.
-      if (!IsReportingFatalError()) WakeChecks(WatchChecks);
+      // A thread that could not be started at the start of watching is tried again here.
+      if (!IsReportingFatalError() && EnsureCheckThread(watchInstance)) WakeChecks(WatchChecks);
       return result;
     }
     case WM_DESTROY:
@@ -55,7 +56,7 @@ void OnStartCheckClicked() {
 void StartWatching() {
   SeedReplyRandom();
   SetPeriod(kWatchPeriod);
-  // A thread that can't be started now is tried again at the next start.
+  // A thread that can't be started now is tried again at every tick.
   EnsureCheckThread(watchInstance);
   ListenForClipboardChanges(true);
   StartChecks(WatchChecks);
