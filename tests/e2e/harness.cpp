@@ -528,12 +528,20 @@ bool MoveMouseTo(int x, int y, bool settle) {
   return move();
 }
 
-bool MouseButton(bool down) { return SendMouse(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP); }
+bool MouseButton(int x, int y, bool down) {
+  // The press carries its place: one without would go where Wine's pointer is at that moment,
+  // which an X event queued from the pointer's old place (the previous window's close box) may
+  // have moved it back to since.
+  const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+  return SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE |
+                       (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP),
+                   Normalised(x, cx), Normalised(y, cy));
+}
 
 bool ClickAt(int x, int y, int times) {
   if (!MoveMouseTo(x, y)) return false;
   for (int i = 0; i < times; ++i)
-    if (!MouseButton(true) || !MouseButton(false)) return false;
+    if (!MouseButton(x, y, true) || !MouseButton(x, y, false)) return false;
   return true;
 }
 
@@ -577,7 +585,7 @@ bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& don
 }
 
 bool Drag(POINT from, POINT to) {
-  if (!MoveMouseTo(from.x, from.y) || !MouseButton(true)) return false;
+  if (!MoveMouseTo(from.x, from.y) || !MouseButton(from.x, from.y, true)) return false;
   const int steps = 8;
   bool moved = true;
   for (int i = 1; i <= steps && moved; ++i) {
@@ -587,7 +595,7 @@ bool Drag(POINT from, POINT to) {
                         false);
   }
   Sleep(15);
-  return MouseButton(false) && moved;
+  return MouseButton(to.x, to.y, false) && moved;
 }
 
 // ---- Clipboard ----------------------------------------------------------------------------------

@@ -103,7 +103,8 @@ bool TypeKeys(const std::string& text);
 // Moves the pointer to a screen point and waits until it is there, for Wine's X pointer too, so
 // that a press that follows lands there. `settle` false skips that last wait (inside a drag).
 bool MoveMouseTo(int x, int y, bool settle = true);
-bool MouseButton(bool down);
+// The left button at a screen point, after MoveMouseTo has brought the pointer there.
+bool MouseButton(int x, int y, bool down);
 bool ClickAt(int x, int y, int times = 1);
 // Clicks at x,y until `done` holds, at most three times; a click is repeated only when the
 // previous one had no effect.
