@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>  // std::lock_guard
 
 const char kTitle[] = "\x4F\x72\x76\x61\x6E\x65\xC8\xBA\xB7\xA2\xB8\xA8\xD6\xFA\xD0\xA1\xB9\xA4\xBE\xDF";
 const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
@@ -12,38 +13,26 @@ const char kCheckCaption[] = "\xBF\xAA\xCA\xBC";
 
 namespace {
 
-// A critical section of the harness's own: the MinGW -win32 runtime has no std::mutex.
-class Guarded {
+// A critical section rather than std::mutex, which the -win32 compilers' library doesn't have.
+class Section {
  public:
-  Guarded() { InitializeCriticalSection(&section_); }
-  ~Guarded() { DeleteCriticalSection(&section_); }
-  Guarded(const Guarded&) = delete;
-  Guarded& operator=(const Guarded&) = delete;
-  void Enter() { EnterCriticalSection(&section_); }
-  void Leave() { LeaveCriticalSection(&section_); }
+  Section() { InitializeCriticalSection(&section_); }
+  Section(const Section&) = delete;
+  Section& operator=(const Section&) = delete;
+  void lock() { EnterCriticalSection(&section_); }
+  void unlock() { LeaveCriticalSection(&section_); }
 
  private:
   CRITICAL_SECTION section_;
 };
 
-class Hold {
- public:
-  explicit Hold(Guarded& guarded) : guarded_(guarded) { guarded_.Enter(); }
-  ~Hold() { guarded_.Leave(); }
-  Hold(const Hold&) = delete;
-  Hold& operator=(const Hold&) = delete;
-
- private:
-  Guarded& guarded_;
-};
-
-Guarded reportLock;
+Section reportLock;
 int passed = 0;
 int failed = 0;
 bool finished = false;
 
 // Every tool started, so that a watchdog or a failed run can end them.
-Guarded launchedLock;
+Section launchedLock;
 std::vector<HANDLE> launched;
 
 }  // namespace
@@ -79,7 +68,7 @@ std::string Escaped(const std::string& bytes) {
 }
 
 bool Check(bool ok, const std::string& name, const std::string& details) {
-  Hold hold(reportLock);
+  std::lock_guard<Section> hold(reportLock);
   if (finished) return ok;
   if (ok) {
     ++passed;
@@ -93,7 +82,7 @@ bool Check(bool ok, const std::string& name, const std::string& details) {
 }
 
 int FinishReport() {
-  Hold hold(reportLock);
+  std::lock_guard<Section> hold(reportLock);
   finished = true;
   std::printf("%d passed, %d failed\n", passed, failed);
   std::fflush(stdout);
@@ -107,7 +96,7 @@ DWORD WINAPI WatchdogMain(void* parameter) {
   Sleep(milliseconds);
   Check(false, "run finishes in time", Format("still running after %lu ms", milliseconds));
   {
-    Hold hold(launchedLock);
+    std::lock_guard<Section> hold(launchedLock);
     for (HANDLE process : launched) TerminateProcess(process, 3);
   }
   ExitProcess(static_cast<UINT>(FinishReport()));
@@ -244,7 +233,7 @@ bool LaunchTool(const std::string& exe, Tool& tool, const std::vector<std::strin
   }
   if (!created) return false;
   {
-    Hold hold(launchedLock);
+    std::lock_guard<Section> hold(launchedLock);
     launched.push_back(tool.process.hProcess);
   }
   WaitForInputIdle(tool.process.hProcess, 10000);
@@ -291,7 +280,7 @@ void EndTool(Tool& tool) {
       WaitForSingleObject(tool.process.hProcess, 5000);
     }
     {
-      Hold hold(launchedLock);
+      std::lock_guard<Section> hold(launchedLock);
       launched.erase(std::remove(launched.begin(), launched.end(), tool.process.hProcess),
                      launched.end());
     }
