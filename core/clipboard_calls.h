@@ -8,7 +8,9 @@
 
 using MemoryBlock = void*;  // an HGLOBAL
 
-bool ClipOpen();                            // OpenClipboard(NULL) != 0
+void SetClipboardWindow(void* window);      // the window every later ClipOpen passes (an HWND)
+bool ClipOpen();                            // OpenClipboard(that window, or NULL) != 0,
+                                            // tried a few times over some milliseconds
 void ClipClose();                           // CloseClipboard()
 void ClipEmpty();                           // EmptyClipboard()
 MemoryBlock ClipGetText();                  // GetClipboardData(CF_TEXT)

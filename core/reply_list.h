@@ -1,5 +1,5 @@
 // The replies typed by the user and the one random generator every pick draws from. Both are
-// shared by the interface thread and the watch worker and are touched only under ReplyLock.
+// shared by the interface thread and the check thread and are touched only under ReplyLock.
 #pragma once
 
 #include <cstdint>

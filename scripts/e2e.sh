@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the end-to-end suite under Wine against a mingw64 build: the clipboard adapter test, and the
 # driver in Wine virtual desktops (800x600 for the window, keys, closing, copies and the fatal
-# error; 400x600 for the placement; 800x600 again for the watch switch). Prints every check and
+# error; 400x600 for the placement; 800x600 again for the watch switch, for how soon and how often
+# it replaces, and beside programs that stop answering). Prints every check and
 # exits nonzero on any failure. Sets up and tears down its own display and prefix.
 #
 #   scripts/e2e.sh build/mingw64
@@ -110,11 +111,13 @@ tally adapter "$adapter_out"
 [ $adapter_rc -eq 0 ] || echo "# clipboard adapter test exited with $adapter_rc"
 [ $adapter_rc -eq 0 ] || runs_failed=$((runs_failed + 1))
 
-# The limits add up to less than CTest's 600 s, so that the teardown always runs; each driver's
-# own watchdog ends it sooner still.
+# The limits, each run twice at most, add up to less than CTest's 1800 s, so that the teardown
+# always runs; each driver's own watchdog ends it sooner still.
 run_in_desktop ui e2e,800x600 200 "$driver" ui "$tool" "$fault"
 run_in_desktop narrow narrow,400x600 60 "$driver" narrow "$tool"
 run_in_desktop watch e2e,800x600 200 "$driver" watch "$tool" "$fault"
+run_in_desktop prompt e2e,800x600 150 "$driver" prompt "$tool" "$fault"
+run_in_desktop stall e2e,800x600 150 "$driver" stall "$tool" "$fault"
 
 echo "# e2e total: $total_passed passed, $total_failed failed, in $(( $(date +%s) - started )) s"
 wine_env_stop

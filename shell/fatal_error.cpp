@@ -23,14 +23,24 @@ const char kOutOfMemorySuffix[] = " \xD7\xD6\xBD\xDA\xA1\xA3";
   ReportFatalError(message);
 }
 
+// The first report ends the process. Until then this thread still answers what is sent to its
+// windows, the clipboard owner's WM_DESTROYCLIPBOARD among them, so that no other program waits
+// on it. Nothing posted is handled, and MainWindow's handlers see the report and do nothing.
+[[noreturn]] void WaitForTheFirstReport() {
+  for (;;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 }  // namespace
 
 void ReportFatalError(const char* message) {
-  if (reporting.exchange(true)) {
-    for (;;) Sleep(INFINITE);
-  }
-  // A check may fail while it has the clipboard open; other programs should not wait for OK.
+  // A check may fail while it has the clipboard open; other programs should not wait for OK, nor
+  // for the end of a report already on screen.
   CloseClipboard();
+  if (reporting.exchange(true)) WaitForTheFirstReport();
   MessageBoxA(nullptr, message, kMainWindowTitle, MB_OK | MB_ICONERROR);
   ExitProcess(static_cast<UINT>(-1));
 }

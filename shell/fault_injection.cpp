@@ -51,3 +51,9 @@ void InstallFaultInjectionFromEnvironment() {
   libraryError = kind[0];
   SetRawAllocator(RaiseLibraryError);
 }
+
+bool ClipboardListenerSwitchedOff() {
+  char value[4];
+  const DWORD length = GetEnvironmentVariableA("ORVANE_NO_CLIPBOARD_LISTENER", value, sizeof value);
+  return length == 1 && value[0] == '1';
+}

@@ -5,6 +5,7 @@
 #include "keys.h"
 #include "main_window.h"
 #include "reply_list.h"
+#include "watch_switch.h"
 
 #ifdef ORVANE_FAULT_INJECTION
 #include "fault_injection.h"
@@ -54,11 +55,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   const int exitCode = RunMessageLoop();
 
-  // A fatal error reported on the worker thread ends the process with -1 itself.
+  // A fatal error reported on the check thread ends the process with -1 itself.
   if (IsReportingFatalError()) {
     for (;;) Sleep(INFINITE);
   }
-  // The release takes ReplyLock, so a worker still inside its check picks from no list after it.
+  // Nothing waits for a check still inside a clipboard call: it writes nothing from here on, and
+  // the release takes ReplyLock, so it picks from no list after it.
+  EndWatching();
   RunReleaseActions();
   ExitProcess(static_cast<UINT>(exitCode));
 }

@@ -1,6 +1,7 @@
 #include "watch_switch.h"
 
-#include "clipboard_check.h"
+#include "check_thread.h"
+#include "check_window.h"
 #include "fatal_error.h"
 #include "main_window.h"
 #include "reply_list.h"
@@ -12,19 +13,15 @@ const UINT_PTR kWatchTimerId = 1;
 
 int period = 0;
 bool timerSet = false;
-// The most recently started worker, or null. Only the interface thread touches it.
-HANDLE workerHandle = nullptr;
-
-DWORD WINAPI WatchWorker(LPVOID) {
-  ClipboardCheck();
-  return 0;
-}
+HINSTANCE watchInstance = nullptr;
 
 LRESULT CALLBACK WatchTimerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER: {
       const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
-      if (!IsReportingFatalError()) ClipboardCheck();
+      // The tick only wakes the check thread; one that comes while it checks merges into one more.
+      // A thread that could not be started at the start of watching is tried again here.
+      if (!IsReportingFatalError() && EnsureCheckThread(watchInstance)) WakeChecks(WatchChecks);
       return result;
     }
     case WM_DESTROY:
@@ -40,6 +37,7 @@ LRESULT CALLBACK WatchTimerProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 bool RegisterWatchTimerClass(HINSTANCE instance) {
+  watchInstance = instance;
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = WatchTimerProc;
   windowClass.hInstance = instance;
@@ -58,14 +56,17 @@ void OnStartCheckClicked() {
 void StartWatching() {
   SeedReplyRandom();
   SetPeriod(kWatchPeriod);
-  // Every start follows a stop that saw the previous worker end, so its handle is done with.
-  if (workerHandle) CloseHandle(workerHandle);
-  workerHandle = CreateThread(nullptr, 0, WatchWorker, nullptr, 0, nullptr);
+  // A thread that can't be started now is tried again at every tick.
+  EnsureCheckThread(watchInstance);
+  ListenForClipboardChanges(true);
+  StartChecks(WatchChecks);
 }
 
+// Returns at once: a check inside a clipboard call when watching stops writes nothing afterwards.
 void StopWatching() {
   SetPeriod(0);
-  EndWorker(workerHandle);
+  StopChecks(WatchChecks);
+  ListenForClipboardChanges(false);
 }
 
 void SetPeriod(int newPeriod) {
@@ -76,15 +77,4 @@ void SetPeriod(int newPeriod) {
              SetTimer(WatchTimerWindow, kWatchTimerId, static_cast<UINT>(period), nullptr) != 0;
 }
 
-void EndWorker(HANDLE worker) {
-  // Cutting the thread off could leave the clipboard open or ReplyLock held for good; its one
-  // check is short, so wait for it. Nothing is held while waiting. Messages sent to this thread's
-  // windows are still answered: emptying the clipboard sends WM_DESTROYCLIPBOARD to its owner,
-  // which is ReplyEdit after a copy there, and the worker would otherwise wait on us.
-  if (!worker) return;
-  while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
-         WAIT_OBJECT_0 + 1) {
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
-}
+void EndWatching() { EndCheckThread(WatchChecks); }

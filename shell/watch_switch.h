@@ -1,5 +1,6 @@
-// The watch switch: StartCheck turns 50 ms clipboard checks on and off, and each start runs one
-// immediate check on a worker thread. Whether watching is on is what StartCheck shows.
+// The watch switch: StartCheck turns watching on and off. While watching, a check runs at the
+// start, at every 50 ms tick and at every clipboard change, all on the check thread, so that the
+// interface thread never waits on the clipboard. Whether watching is on is what StartCheck shows.
 #pragma once
 
 #include <windows.h>
@@ -16,5 +17,5 @@ void StopWatching();
 // Sets WatchTimer's period in milliseconds; 0 stops it. An unchanged period changes nothing.
 void SetPeriod(int period);
 
-// Makes sure the worker behind `worker` no longer runs, by waiting for its single check.
-void EndWorker(HANDLE worker);
+// Shut-down: no check writes from now on, and the check thread ends once it is free.
+void EndWatching();

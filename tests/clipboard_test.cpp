@@ -191,7 +191,7 @@ TEST_F(ClipboardTest, ASequenceNumberOfZeroIsNeverTrusted) {
   EXPECT_EQ(FakeClipboardText(), "hi");
 }
 
-// The interface thread's ticks and the worker's check overlap; the clipboard admits one opener.
+// Two threads checking at once: the clipboard admits one opener, and neither run misuses it.
 TEST_F(ClipboardTest, OverlappingChecksOnTwoThreads) {
   RebuildReplyList("x\r\ny");
   std::atomic<bool> done{false};

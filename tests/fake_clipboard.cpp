@@ -11,7 +11,7 @@ uint32_t fakeTickCount = 0;
 
 namespace {
 
-// The watch worker and the interface thread may both be inside a check.
+// A test's own thread and the check thread may both be inside a check.
 std::mutex fakeLock;
 
 FakeBlock* AsBlock(MemoryBlock block) { return static_cast<FakeBlock*>(block); }
@@ -65,6 +65,8 @@ int LeakedFakeBlocks() {
   return leaked;
 }
 
+void SetClipboardWindow(void*) {}
+
 bool ClipOpen() {
   std::lock_guard<std::mutex> hold(fakeLock);
   if (fakeClipboard.openFails || fakeClipboard.isOpen) return false;
@@ -89,6 +91,7 @@ void ClipEmpty() {
 }
 
 MemoryBlock ClipGetText() {
+  if (fakeClipboard.whileGettingText) fakeClipboard.whileGettingText();
   std::lock_guard<std::mutex> hold(fakeLock);
   RequireOpen("GetClipboardData while closed");
   return fakeClipboard.textBlock;

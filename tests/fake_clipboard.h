@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ struct FakeClipboard {
   bool setFails = false;
   bool sizeUnknown = false;  // GlobalSize answers 0
   size_t reportedSize = 0;   // when not 0, GlobalSize answers this
+  // Runs inside GetClipboardData, before it answers: an owner that takes its time to render.
+  std::function<void()> whileGettingText;
 
   // What the clipboard holds. `textBlock` is null when it holds no text.
   FakeBlock* textBlock = nullptr;

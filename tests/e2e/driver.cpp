@@ -5,6 +5,8 @@
 //   explorer /desktop=e2e,800x600 e2e_driver.exe ui orvane.exe orvane_fault.exe
 //   explorer /desktop=narrow,400x600 e2e_driver.exe narrow orvane.exe
 //   explorer /desktop=e2e,800x600 e2e_driver.exe watch orvane.exe orvane_fault.exe
+//   explorer /desktop=e2e,800x600 e2e_driver.exe prompt orvane.exe orvane_fault.exe
+//   explorer /desktop=e2e,800x600 e2e_driver.exe stall orvane.exe orvane_fault.exe
 //   explorer /desktop=e2e,800x600 e2e_driver.exe show orvane.exe
 //
 // Prints one line per check and "N passed, M failed" at the end.
@@ -627,9 +629,17 @@ int main(int argc, char** argv) {
     StartWatchdog(180000);
     return RunWatchChecks(WindowsPath(argv[2]), WindowsPath(argv[3]));
   }
+  if (argc >= 4 && mode == "prompt") {
+    StartWatchdog(180000);
+    return RunPromptChecks(WindowsPath(argv[2]), WindowsPath(argv[3]));
+  }
+  if (argc >= 4 && mode == "stall") {
+    StartWatchdog(180000);
+    return RunStallChecks(WindowsPath(argv[2]), WindowsPath(argv[3]));
+  }
   if (argc >= 3 && mode == "show") return RunShow(WindowsPath(argv[2]));
   std::fprintf(stderr,
-               "usage: e2e_driver ui TOOL.exe FAULT.exe | narrow TOOL.exe | watch TOOL.exe FAULT.exe | "
+               "usage: e2e_driver ui|watch|prompt|stall TOOL.exe FAULT.exe | narrow TOOL.exe | "
                "show TOOL.exe\n");
   return 2;
 }

@@ -111,7 +111,7 @@ void StartWatchdog(DWORD milliseconds) {
   if (thread) CloseHandle(thread);
 }
 
-// ---- Waiting ------------------------------------------------------------------------------------
+// ---- Waiting and time ---------------------------------------------------------------------------
 
 namespace {
 
@@ -127,14 +127,42 @@ void PumpOwnMessages() {
 
 }  // namespace
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (condition()) return true;
     if (GetTickCount() - start >= timeoutMs) return condition();
     PumpOwnMessages();
-    Sleep(10);
+    Sleep(pollMs);
   }
+}
+
+void PumpFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    PumpOwnMessages();
+    const DWORD gone = GetTickCount() - start;
+    if (gone >= milliseconds) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - gone, QS_ALLINPUT);
+  }
+}
+
+double NowMs() {
+  static const LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Percentile(std::vector<double> samples, double fraction) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const auto at = static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
+  return samples[std::min(at, samples.size() - 1)];
 }
 
 // ---- The tool under test ------------------------------------------------------------------------
@@ -192,11 +220,18 @@ bool LaunchTool(const std::string& exe, Tool& tool, const std::vector<std::strin
   std::string commandLine = "\"" + exe + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                      block.empty() ? nullptr : &block[0], nullptr, &startup, &tool.process)) {
-    std::printf("# CreateProcess %s failed: error %lu\n", exe.c_str(), GetLastError());
-    return false;
+  // Under load Wine's CreateProcess now and then fails with ERROR_INTERNAL_ERROR; once more helps.
+  bool created = false;
+  for (int attempt = 0; attempt < 2 && !created; ++attempt) {
+    created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                             block.empty() ? nullptr : &block[0], nullptr, &startup,
+                             &tool.process) != 0;
+    if (!created) {
+      std::printf("# CreateProcess %s failed: error %lu\n", exe.c_str(), GetLastError());
+      Sleep(500);
+    }
   }
+  if (!created) return false;
   {
     std::lock_guard<Section> hold(launchedLock);
     launched.push_back(tool.process.hProcess);
@@ -441,27 +476,83 @@ LONG Normalised(int pixel, int extent) {
 
 }  // namespace
 
-bool MoveMouseTo(int x, int y) {
+// Synthetic moves change only Wine's idea of the pointer, not the X pointer, and an X event from
+// the X pointer's old place (a window mapped under it) moves Wine's back there: a press then lands
+// on whatever is there, such as the previous window's close box. So the X pointer is moved too
+// (SetCursorPos warps it), and a move counts once the pointer is still at its target after
+// 100 ms, when Wine's GetCursorPos asks X again.
+constexpr DWORD kPointerSettleMs = 150;
+
+bool MoveMouseTo(int x, int y, bool settle) {
+  static POINT settled{-100000, -100000};
+  const auto there = [&] {
+    POINT p{};
+    GetCursorPos(&p);
+    return p.x == x && p.y == y;
+  };
+  if (settle && settled.x == x && settled.y == y && there()) return true;
   const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-  if (!SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)))
-    return false;
-  return WaitFor(
-      [&] {
-        POINT p{};
-        GetCursorPos(&p);
-        return p.x == x && p.y == y;
-      },
-      2000);
+  const auto move = [&] {
+    settled = POINT{-100000, -100000};
+    SetCursorPos(x, y);
+    // The move as input as well, so that the window under the pointer gets its WM_MOUSEMOVE.
+    return SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, Normalised(x, cx), Normalised(y, cy)) &&
+           WaitFor(there, 2000);
+  };
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!move()) continue;
+    if (!settle) return true;
+    PumpFor(kPointerSettleMs);
+    if (there()) {
+      settled = POINT{x, y};
+      return true;
+    }
+  }
+  // X refuses a warp while another client grabs the pointer. Then the press goes right after a
+  // fresh move, which Wine's server has taken, as before this wait existed.
+  POINT p{};
+  GetCursorPos(&p);
+  std::printf("# the X pointer stays at %ld,%ld, not %d,%d; pressing right after a move\n", p.x,
+              p.y, x, y);
+  return move();
 }
 
-bool MouseButton(bool down) { return SendMouse(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP); }
+bool MouseButton(int x, int y, bool down) {
+  // The press carries its place: one without would go where Wine's pointer is at that moment,
+  // which an X event queued from the pointer's old place (the previous window's close box) may
+  // have moved it back to since.
+  const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+  return SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE |
+                       (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP),
+                   Normalised(x, cx), Normalised(y, cy));
+}
 
 bool ClickAt(int x, int y, int times) {
   if (!MoveMouseTo(x, y)) return false;
   for (int i = 0; i < times; ++i)
-    if (!MouseButton(true) || !MouseButton(false)) return false;
+    if (!MouseButton(x, y, true) || !MouseButton(x, y, false)) return false;
   return true;
 }
+
+namespace {
+
+// For the diagnosis of a click without effect: whether the tool still runs, and what window (a
+// crash dialog, say) has taken the foreground.
+std::string DescribeForeground(const Tool& tool) {
+  const HWND front = GetForegroundWindow();
+  if (front == tool.main) return "the tool";
+  DWORD pid = 0;
+  GetWindowThreadProcessId(front, &pid);
+  DWORD code = 0;
+  if (!IsRunning(tool) && tool.process.hProcess) GetExitCodeProcess(tool.process.hProcess, &code);
+  char title[128] = "";
+  GetWindowTextA(front, title, sizeof title);
+  return Format("%s of process %lu titled %s; the tool %s", ClassOf(front).c_str(), pid,
+                Escaped(title).c_str(),
+                IsRunning(tool) ? "runs" : Format("has ended with 0x%08lX", code).c_str());
+}
+
+}  // namespace
 
 bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& done) {
   // Wine now and then drops a click or handles it late. Only a click that had no effect after a
@@ -477,22 +568,23 @@ bool ClickUntil(const Tool& tool, int x, int y, const std::function<bool()>& don
     std::printf("# click at %d,%d had no effect (pointer at %ld,%ld, tool %s, flags 0x%lX, "
                 "capture %p, foreground %s), clicking again\n",
                 x, y, at.x, at.y, Responds(tool.main, 500) ? "answers" : "does not answer",
-                info.flags, static_cast<void*>(info.hwndCapture),
-                GetForegroundWindow() == tool.main ? "the tool" : "another window");
+                info.flags, static_cast<void*>(info.hwndCapture), DescribeForeground(tool).c_str());
   }
   return false;
 }
 
 bool Drag(POINT from, POINT to) {
-  if (!MoveMouseTo(from.x, from.y) || !MouseButton(true)) return false;
+  if (!MoveMouseTo(from.x, from.y) || !MouseButton(from.x, from.y, true)) return false;
   const int steps = 8;
   bool moved = true;
   for (int i = 1; i <= steps && moved; ++i) {
     Sleep(15);  // spaced so that a move loop sees each step as its own WM_MOUSEMOVE
-    moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps);
+    // Not settled: inside a move loop Wine's GetCursorPos reads the grab's start from X.
+    moved = MoveMouseTo(from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps,
+                        false);
   }
   Sleep(15);
-  return MouseButton(false) && moved;
+  return MouseButton(to.x, to.y, false) && moved;
 }
 
 // ---- Clipboard ----------------------------------------------------------------------------------
@@ -504,6 +596,7 @@ enum : UINT { kPut = WM_APP + 1, kRead, kHold, kRelease };
 struct PutRequest {
   const std::vector<ClipItem>* items;
   DWORD sequence;
+  double placedAt;
 };
 
 // Keeps sent messages (WM_DESTROYCLIPBOARD from an emptier, above all) flowing while waiting.
@@ -515,6 +608,13 @@ void PumpSentFor(DWORD milliseconds) {
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
 }
+
+// The sequence number that a put leaves, its close included: Wine counts the close as changes of
+// its own (two here; Windows none). Whoever waits for the tool from there on reads the clipboard
+// only once the tool has changed it: a read at the put's own change would keep the tool's check
+// from opening it, and the replacement would wait for a tick. A change by someone else within the
+// microseconds before this read is found by WaitForClipboard's late look.
+DWORD SequenceAfterOwnClose() { return GetClipboardSequenceNumber(); }
 
 // The tool or Wine's own clipboard bridge may have it open for a moment.
 bool OpenWithRetry(HWND owner) {
@@ -537,6 +637,92 @@ bool OpenWithRetry(HWND owner) {
 }
 
 }  // namespace
+
+bool PutTextWithoutWindow(const std::string& text, DWORD* sequence, double* placedAt) {
+  const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+  if (!block) return false;
+  std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+  GlobalUnlock(block);
+  if (!OpenWithRetry(nullptr)) {
+    GlobalFree(block);
+    return false;
+  }
+  EmptyClipboard();
+  const bool placed = SetClipboardData(CF_TEXT, block) != nullptr;
+  if (placedAt) *placedAt = NowMs();
+  if (!placed) GlobalFree(block);
+  CloseClipboard();
+  if (sequence) *sequence = SequenceAfterOwnClose();
+  return placed;
+}
+
+constexpr double kLateLookMs = 250;
+
+bool WaitForClipboard(ClipboardAgent& agent, DWORD sequence,
+                      const std::function<bool(const ClipSnapshot&)>& done, ClipSnapshot& seen,
+                      DWORD timeoutMs, double* changedAt) {
+  DWORD last = sequence;
+  double movedAt = NowMs();
+  double readAt = movedAt;
+  bool unread = false;  // the sequence number moved, and what it brought has not been read yet
+  return WaitFor(
+      [&] {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now != last) {
+          last = now;
+          movedAt = NowMs();
+          unread = true;
+        }
+        // A late look now and then, for a change that came before `sequence` was read.
+        if (!unread && NowMs() - readAt < kLateLookMs) return false;
+        readAt = NowMs();
+        seen = agent.Read();
+        if (!seen.opened) return false;  // held for a moment: read again
+        unread = false;
+        if (!done(seen)) return false;
+        if (changedAt) *changedAt = movedAt;
+        return true;
+      },
+      timeoutMs, 1);
+}
+
+bool WaitForReplacement(ClipboardAgent& agent, DWORD sequence, const std::string& put,
+                        ClipSnapshot& seen, DWORD timeoutMs, double* changedAt) {
+  return WaitForClipboard(
+      agent, sequence, [&](const ClipSnapshot& s) { return !HoldsText(s, put); }, seen, timeoutMs,
+      changedAt);
+}
+
+bool StaysAlone(ClipboardAgent& agent, DWORD sequence,
+                const std::function<bool(const ClipSnapshot&)>& unchanged, ClipSnapshot& seen,
+                DWORD quietMs) {
+  DWORD last = sequence;
+  bool changed = false;
+  WaitFor(
+      [&] {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now != last) {
+          last = now;
+          seen = agent.Read();
+          changed = !unchanged(seen);
+        }
+        return changed;
+      },
+      quietMs);
+  if (!changed) {
+    seen = agent.Read();
+    changed = !unchanged(seen);
+  }
+  return !changed;
+}
+
+bool HoldsText(const ClipSnapshot& s, const std::string& text) { return s.hasText && s.text == text; }
+
+std::string Describe(const ClipSnapshot& s) {
+  if (!s.opened) return "clipboard could not be opened";
+  return Format("%s, formats %s", s.hasText ? Escaped(s.text).c_str() : "no text",
+                FormatsText(s.formats).c_str());
+}
 
 UINT PrivateClipboardFormat() { return RegisterClipboardFormatA("Orvane e2e private format"); }
 
@@ -605,8 +791,9 @@ LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
           ok = false;
         }
       }
-      request.sequence = GetClipboardSequenceNumber();
+      request.placedAt = NowMs();
       CloseClipboard();
+      request.sequence = SequenceAfterOwnClose();
       return ok;
     }
     case kRead: {
@@ -646,10 +833,11 @@ LRESULT CALLBACK ClipboardAgent::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-bool ClipboardAgent::Put(const std::vector<ClipItem>& items, DWORD* sequence) {
-  PutRequest request{&items, 0};
+bool ClipboardAgent::Put(const std::vector<ClipItem>& items, DWORD* sequence, double* placedAt) {
+  PutRequest request{&items, 0, 0};
   const bool ok = SendMessageA(window_, kPut, 0, reinterpret_cast<LPARAM>(&request)) != 0;
   if (sequence) *sequence = request.sequence;
+  if (placedAt) *placedAt = request.placedAt;
   return ok;
 }
 
@@ -666,6 +854,55 @@ void ClipboardAgent::Release() { SendMessageA(window_, kRelease, 0, 0); }
 bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text) {
   return agent.PutText(text) && BringToFront(tool.main) && WaitForFocus(tool, tool.edit) &&
          PressChord({VK_CONTROL, 'V'});
+}
+
+// ---- Driving the tool's controls ----------------------------------------------------------------
+
+bool IsChecked(const Tool& tool) { return Ask(tool.check, BM_GETCHECK) == BST_CHECKED; }
+
+bool FocusControl(const Tool& tool, HWND control) {
+  if (!BringToFront(tool.main)) return false;
+  if (FocusOf(tool) == control) return true;
+  return PressKey(VK_TAB) && WaitForFocus(tool, control);
+}
+
+bool SetWatching(const Tool& tool, bool on, bool byClick) {
+  if (IsChecked(tool) == on) return true;
+  if (byClick) {
+    const RECT r = OuterRect(tool.check);
+    return BringToFront(tool.main) && ClickUntil(tool, (r.left + r.right) / 2, (r.top + r.bottom) / 2,
+                                                 [&] { return IsChecked(tool) == on; });
+  } else if (!FocusControl(tool, tool.check) || !PressKey(VK_SPACE)) {
+    return false;
+  }
+  return WaitFor([&] { return IsChecked(tool) == on; });
+}
+
+namespace {
+
+bool Typable(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '\r' || c == '\n';
+  });
+}
+
+}  // namespace
+
+bool SetReplies(const Tool& tool, ClipboardAgent& agent, const std::string& text) {
+  if (!FocusControl(tool, tool.edit)) return false;
+  PressChord({VK_CONTROL, VK_END});
+  PressChord({VK_CONTROL, VK_SHIFT, VK_HOME});
+  PressKey(VK_DELETE);
+  if (!WaitFor([&] { return TextOf(tool.edit).empty(); })) return false;
+  if (Typable(text)) {
+    std::string keys;
+    for (char c : text)
+      if (c != '\r') keys += c;
+    TypeKeys(keys);
+  } else {
+    PasteInto(tool, agent, text);
+  }
+  return WaitFor([&] { return TextOf(tool.edit) == text; });
 }
 
 

@@ -1,5 +1,6 @@
-// What the end-to-end programs share: the check report, polling, launching and querying the tool
-// from outside its process, real input, and a clipboard holder of the test's own.
+// What the end-to-end programs and the measurements share: the check report, polling, launching and
+// querying the tool from outside its process, real input, driving its controls, and a clipboard
+// holder of the test's own.
 #pragma once
 
 #include <windows.h>
@@ -25,15 +26,27 @@ std::string Escaped(const std::string& bytes);
 // the suite waiting.
 void StartWatchdog(DWORD milliseconds);
 
-// ---- Waiting ------------------------------------------------------------------------------------
+// ---- Waiting and time ---------------------------------------------------------------------------
 
 // Input and cross-process effects arrive asynchronously under Wine: poll until the condition holds.
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+// Timing-bound callers poll more often than every 10 ms.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000, DWORD pollMs = 10);
+// Sleeps while keeping the calling thread's own windows answering.
+void PumpFor(DWORD milliseconds);
+// A monotonic clock in milliseconds, finer than GetTickCount; the same in every thread.
+double NowMs();
+// The sample at `fraction` (0.5 for the median) of a set of durations; 0 for an empty set.
+double Percentile(std::vector<double> samples, double fraction);
 
 // ---- The tool under test ------------------------------------------------------------------------
 
 extern const char kTitle[];           // "Orvane群发辅助小工具" in code page 936
 extern const char kCheckCaption[];    // "开始"
+// "使用软件自动发送" in code page 936.
+inline const std::string kMarker =
+    "\xCA\xB9\xD3\xC3\xC8\xED\xBC\xFE\xD7\xD4\xB6\xAF\xB7\xA2\xCB\xCD";
+// A check runs at least every 50 ms while watching; this is ten of them and more.
+constexpr DWORD kQuietMs = 600;
 
 struct Tool {
   PROCESS_INFORMATION process{};
@@ -87,9 +100,11 @@ bool PressChord(std::initializer_list<WORD> keys);
 bool PressKey(WORD key);
 // Types lower-case letters, digits, space and '\n' (as Enter) with virtual keys.
 bool TypeKeys(const std::string& text);
-// Moves the cursor to a screen point and waits until it is there.
-bool MoveMouseTo(int x, int y);
-bool MouseButton(bool down);
+// Moves the pointer to a screen point and waits until it is there, for Wine's X pointer too, so
+// that a press that follows lands there. `settle` false skips that last wait (inside a drag).
+bool MoveMouseTo(int x, int y, bool settle = true);
+// The left button at a screen point, after MoveMouseTo has brought the pointer there.
+bool MouseButton(int x, int y, bool down);
 bool ClickAt(int x, int y, int times = 1);
 // Clicks at x,y until `done` holds, at most three times; a click is repeated only when the
 // previous one had no effect.
@@ -114,6 +129,16 @@ std::string OutOfMemoryMessage(size_t bytes);
 // into an ANSI window with KEYEVENTF_UNICODE under Wine, but it pastes.
 class ClipboardAgent;
 bool PasteInto(const Tool& tool, ClipboardAgent& agent, const std::string& text);
+
+// ---- Driving the tool's controls ----------------------------------------------------------------
+
+bool IsChecked(const Tool& tool);
+// Brings the tool to the front and moves the focus to `control` with Tab.
+bool FocusControl(const Tool& tool, HWND control);
+// Ticks or unticks StartCheck as a user does: the space bar on the focused box, or a click.
+bool SetWatching(const Tool& tool, bool on, bool byClick);
+// Empties ReplyEdit with the keyboard, then types the replies, or pastes them when they hold GBK.
+bool SetReplies(const Tool& tool, ClipboardAgent& agent, const std::string& text);
 
 // ---- Clipboard ----------------------------------------------------------------------------------
 
@@ -142,11 +167,13 @@ class ClipboardAgent {
   ClipboardAgent& operator=(const ClipboardAgent&) = delete;
 
   // Empties the clipboard and puts the items there, owned by the agent's window. `sequence` gets
-  // GetClipboardSequenceNumber while the clipboard is still open, before anyone else can change
-  // it (Wine counts the close as a change of its own).
-  bool Put(const std::vector<ClipItem>& items, DWORD* sequence = nullptr);
-  bool PutText(const std::string& text, DWORD* sequence = nullptr) {
-    return Put({{CF_TEXT, text}}, sequence);
+  // the sequence number that the put left, its own close included (Wine counts the close as a
+  // change of its own), so that waiting from there sees the next program's change only;
+  // `placedAt` the NowMs at which the last SetClipboardData returned.
+  bool Put(const std::vector<ClipItem>& items, DWORD* sequence = nullptr,
+           double* placedAt = nullptr);
+  bool PutText(const std::string& text, DWORD* sequence = nullptr, double* placedAt = nullptr) {
+    return Put({{CF_TEXT, text}}, sequence, placedAt);
   }
   ClipSnapshot Read();
   // Opens the clipboard and keeps it open, pumping messages, until Release.
@@ -161,6 +188,28 @@ class ClipboardAgent {
   HANDLE ready_ = nullptr;
   HWND window_ = nullptr;
 };
+
+// Puts a text as a program without a window does: OpenClipboard(NULL), so that the clipboard has
+// no owner afterwards, and closed again at once. Runs on the calling thread.
+bool PutTextWithoutWindow(const std::string& text, DWORD* sequence = nullptr,
+                          double* placedAt = nullptr);
+
+// Watches the clipboard from `sequence` on without holding it: reads it through the agent only when
+// the sequence number moves, until `done` accepts what was read. `changedAt` gets the NowMs at
+// which the move that brought it was first seen. Wine counts a close as a change of its own, so a
+// new number alone proves nothing: the content decides.
+bool WaitForClipboard(ClipboardAgent& agent, DWORD sequence,
+                      const std::function<bool(const ClipSnapshot&)>& done, ClipSnapshot& seen,
+                      DWORD timeoutMs, double* changedAt = nullptr);
+// Until the clipboard no longer holds the text `put`.
+bool WaitForReplacement(ClipboardAgent& agent, DWORD sequence, const std::string& put,
+                        ClipSnapshot& seen, DWORD timeoutMs = 5000, double* changedAt = nullptr);
+// Watches the clipboard for `quietMs`; true when nothing changed what `unchanged` accepts.
+bool StaysAlone(ClipboardAgent& agent, DWORD sequence,
+                const std::function<bool(const ClipSnapshot&)>& unchanged, ClipSnapshot& seen,
+                DWORD quietMs = kQuietMs);
+bool HoldsText(const ClipSnapshot& s, const std::string& text);
+std::string Describe(const ClipSnapshot& s);
 
 UINT PrivateClipboardFormat();
 // True when the clipboard holds a text and nothing else: only CF_TEXT and what Windows synthesises
