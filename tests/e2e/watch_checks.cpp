@@ -80,8 +80,11 @@ bool WaitForReplacement(ClipboardAgent& agent, DWORD sequence, const std::string
       [&] {
         const DWORD now = GetClipboardSequenceNumber();
         if (now == last) return false;
-        last = now;
         seen = agent.Read();
+        // The tool may still hold the clipboard it has just written, and the number need not
+        // move again: a read that couldn't open it is tried again at the same number.
+        if (!seen.opened) return false;
+        last = now;
         return !seen.hasText || seen.text != put;
       },
       timeoutMs);
@@ -96,9 +99,11 @@ bool StaysAlone(ClipboardAgent& agent, DWORD sequence,
       [&] {
         const DWORD now = GetClipboardSequenceNumber();
         if (now != last) {
-          last = now;
           seen = agent.Read();
-          changed = !unchanged(seen);
+          if (seen.opened) {  // else tried again at the same number, as above
+            last = now;
+            changed = !unchanged(seen);
+          }
         }
         return changed;
       },
