@@ -14,6 +14,8 @@ ORVANE_E2E_TIME_SCALE=$(cat "$payload/time_scale")
 # `wine` runs PE32 programs with the 32-bit loader; the server wrapper picks the matching server.
 export WINE_ENV_LOADER=/usr/bin/wine WINE_ENV_SERVER=/usr/lib/wine/wineserver
 export WINE_ENV_PREFIX_TEMPLATE=/var/lib/orvane/prefix
+# Each run's prefix beside the template, on the same file system, so that it is made of links.
+export TMPDIR=/var/tmp
 
 echo "# guest: $(uname -srm), $(nproc) CPUs, $(wine --version 2>/dev/null), scale $ORVANE_E2E_TIME_SCALE"
 

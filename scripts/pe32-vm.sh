@@ -205,7 +205,7 @@ ensure_guest() {
     say "guest cached: $guest_dir"
   else
     for old in "$cache_root"/building.*; do [ -e "$old" ] && remove_tree "$old"; done
-    build_guest || { remove_tree "$cache_root/building.$$"; fail "the guest could not be built"; }
+    build_guest || { remove_tree "$cache_root/building.$$"; fail "the guest could not be built, so the shipped PE32 was not tested"; }
   fi
   flock -u 9
 }

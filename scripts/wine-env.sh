@@ -76,7 +76,12 @@ wine_env_start() {
   export WINEPREFIX="$WINE_ENV_DIR/prefix"
 
   if [ -n "${WINE_ENV_PREFIX_TEMPLATE:-}" ]; then
-    cp -a "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" || return 1
+    # Hard links where the template shares the file system: a prefix is a gigabyte, and Wine
+    # replaces its registry files rather than writing into them.
+    if ! cp -al "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" 2>/dev/null; then
+      rm -rf "$WINEPREFIX"
+      cp -a "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" || return 1
+    fi
     return 0
   fi
   # The error about syswow64\rundll32.exe is the missing 32-bit half, and harmless.
