@@ -165,7 +165,7 @@ build_guest() {
   say "root filesystem in $((SECONDS - started)) s: $(du -sh "$work/root" | cut -f1)"
   # Room for the prefix (both halves) and for what the runs write.
   local size_mb=$(( $(du -sm "$work/root" | cut -f1) + 2048 ))
-  if ! mkfs.ext4 -q -F -L orvane -d "$work/root" "$work/rootfs.img" "${size_mb}M"; then
+  if ! mkfs.ext4 -q -F -L orvane -d "$work/root" "$work/rootfs.img" "${size_mb}M" >/dev/null; then
     say "mkfs.ext4 failed"
     return 1
   fi
