@@ -46,7 +46,6 @@ runs_failed=0
 # A program's summary: "N passed, M failed", with ", K skipped" when it skipped checks.
 summary_line='^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$'
 
-
 # The programs write their stdout in text mode: each line ends in \r\n.
 show() {
   sed -i 's/\r$//' "$1"
