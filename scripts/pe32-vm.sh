@@ -32,7 +32,7 @@ run_limit=${ORVANE_PE32_VM_RUN_LIMIT:-840}
 say() { echo "pe32-vm: $*"; }
 fail() { echo "pe32-vm: $*" >&2; exit 1; }
 
-# The guest's init: mounts what user space needs and the host's shares, runs the payload's
+# The guest's init: mounts what user space needs and the host's share, runs the payload's
 # script, and powers off. What a run does lives in the payload, so changing it needs no new guest.
 guest_init() {
   cat <<'EOF'
