@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine fonts-wqy-microhei xvfb imagemagick xauth python3
   xdotool xclip x11-utils zip
+  qemu-system-x86 mmdebstrap e2fsprogs
 )
 
 missing=()

@@ -8,6 +8,10 @@
 #
 # Everything of a run lives under one temporary directory ($WINE_ENV_DIR), so that nothing is
 # left behind: the prefix's processes end with `wineserver -k`, the display with its Xvfb.
+#
+# WINE_ENV_LOADER and WINE_ENV_SERVER name Wine's loader and server (the 64-bit ones by default).
+# WINE_ENV_PREFIX_TEMPLATE, when set, is a prefix booted beforehand that each run copies instead
+# of booting its own (wineboot takes minutes in an emulated machine).
 
 WINE_ENV_LOADER=${WINE_ENV_LOADER:-/usr/lib/wine/wine64}
 WINE_ENV_SERVER=${WINE_ENV_SERVER:-/usr/lib/wine/wineserver}
@@ -82,8 +86,19 @@ wine_env_start() {
   export DISPLAY=":$(head -n1 "$WINE_ENV_DIR/display")"
   export WINEPREFIX="$WINE_ENV_DIR/prefix"
 
+  if [ -n "${WINE_ENV_PREFIX_TEMPLATE:-}" ]; then
+    # Hard links where the template shares the file system: a prefix is a gigabyte, and Wine
+    # replaces its registry files rather than writing into them.
+    if ! cp -al "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" 2>/dev/null; then
+      rm -rf "$WINEPREFIX"
+      cp -a "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" || return 1
+    fi
+    return 0
+  fi
   # The error about syswow64\rundll32.exe is the missing 32-bit half, and harmless.
-  if ! timeout 120 env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDEBUG=-all \
+  local limit
+  limit=$(awk -v f="${ORVANE_E2E_TIME_SCALE:-1}" 'BEGIN { if (f < 1) f = 1; printf "%d", 120 * f }')
+  if ! timeout "$limit" env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDEBUG=-all \
       WINEDLLOVERRIDES="winemenubuilder.exe=d;mshtml=d" \
       "$WINE_ENV_LOADER" wineboot -i >"$WINE_ENV_DIR/wineboot.log" 2>&1; then
     echo "wine-env: wineboot failed" >&2

@@ -59,12 +59,12 @@ int HoldAsChild(const char* heldName, const char* releaseName) {
                                 nullptr, wc.hInstance, nullptr);
   const DWORD start = GetTickCount();
   while (!OpenClipboard(window)) {
-    if (GetTickCount() - start > 5000) return 3;
+    if (GetTickCount() - start > Scaled(5000)) return 3;
     Sleep(5);
   }
   SetEvent(held);
   // Pumping, as a live program does while it has the clipboard open.
-  while (MsgWaitForMultipleObjects(1, &release, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+  while (MsgWaitForMultipleObjects(1, &release, FALSE, Scaled(30000), QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
@@ -94,12 +94,12 @@ class ChildProcessHolder : public Holder {
                         &process_))
       return false;
     HANDLE waits[] = {held_, process_.hProcess};
-    return WaitForMultipleObjects(2, waits, FALSE, 15000) == WAIT_OBJECT_0;
+    return WaitForMultipleObjects(2, waits, FALSE, Scaled(15000)) == WAIT_OBJECT_0;
   }
   void Close() override {
     SetEvent(release_);
     if (process_.hProcess) {
-      WaitForSingleObject(process_.hProcess, 10000);
+      WaitForSingleObject(process_.hProcess, Scaled(10000));
       CloseHandle(process_.hProcess);
       CloseHandle(process_.hThread);
     }

@@ -16,20 +16,32 @@
 
 // Prints "ok - name" or "FAIL - name: details" at once, so a hang still shows how far it got.
 bool Check(bool ok, const std::string& name, const std::string& details = std::string());
-// Prints "N passed, M failed" and returns the process exit code (nonzero on any failure).
+// Prints "skip - name: reason" for a check this run can't judge; it is counted, not passed.
+void Skip(const std::string& name, const std::string& reason);
+// Prints "N passed, M failed" ("N passed, M failed, K skipped" when some were skipped) and returns
+// the process exit code (nonzero on any failure).
 int FinishReport();
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Bytes as C escapes for the details of a failure, e.g. "a\r\n\xC4\xE3".
 std::string Escaped(const std::string& bytes);
 
-// Ends the process with a failure if a run takes longer than this, so that a hung step can't keep
-// the suite waiting.
+// Ends the process with a failure if a run takes longer than this (scaled), so that a hung step
+// can't keep the suite waiting.
 void StartWatchdog(DWORD milliseconds);
 
 // ---- Waiting and time ---------------------------------------------------------------------------
 
+// How much slower than a native run this one may be: ORVANE_E2E_TIME_SCALE, 1 when unset. An
+// emulated machine sets it; every waiting limit of the suite goes through Scaled.
+double TimeScale();
+DWORD Scaled(DWORD milliseconds);
+// False when the run is scaled: then a figure of speed says nothing about the tool, and a check
+// of one is skipped with this reason.
+bool TimingJudged();
+extern const char kScaledRunReason[];
+
 // Input and cross-process effects arrive asynchronously under Wine: poll until the condition holds.
-// Timing-bound callers poll more often than every 10 ms.
+// The limit is scaled. Timing-bound callers poll more often than every 10 ms.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000, DWORD pollMs = 10);
 // Sleeps while keeping the calling thread's own windows answering.
 void PumpFor(DWORD milliseconds);
@@ -60,7 +72,7 @@ struct Tool {
 // form "NAME=VALUE" are added to the child's environment.
 bool LaunchTool(const std::string& exe, Tool& tool,
                 const std::vector<std::string>& environment = {});
-// Waits for the process to end; false on timeout.
+// Waits for the process to end; false on timeout (scaled).
 bool WaitForExit(const Tool& tool, DWORD timeoutMs, DWORD& exitCode);
 bool IsRunning(const Tool& tool);
 // Terminates the process if it still runs and closes the handles.
@@ -84,7 +96,7 @@ LONG_PTR ExStyleOf(HWND window);
 RECT OuterRect(HWND window);
 RECT RectInClient(HWND child, HWND parent);  // the child's outer rectangle in parent's client
 HWND FocusOf(const Tool& tool);             // the focused window of the tool's interface thread
-bool Responds(HWND window, DWORD timeoutMs = 2000);  // answers a sent WM_NULL in time
+bool Responds(HWND window, DWORD timeoutMs = 2000);  // answers a sent WM_NULL in time (scaled)
 std::string RectText(const RECT& r);
 // SendMessageTimeout's result, 0 when the window doesn't answer in time.
 LRESULT Ask(HWND window, UINT msg, WPARAM wp = 0, LPARAM lp = 0);

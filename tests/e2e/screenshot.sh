@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Saves a PNG of the tool as it starts in an 800x600 Wine desktop, with a few replies pasted in.
+# OUT.xwd saves the X window dump instead, for a machine without ImageMagick (the emulated one).
 #
 #   tests/e2e/screenshot.sh OUT.png [BUILD_DIR_OF_MINGW64]
 set -uo pipefail
@@ -23,7 +24,8 @@ wine_env_start || exit 1
 
 log=$WINE_ENV_DIR/show.out
 wine_run explorer /desktop=shot,800x600 "$driver" show "$tool" >"$log" 2>&1 &
-for _ in $(seq 1 300); do
+tries=$(awk -v f="${ORVANE_E2E_TIME_SCALE:-1}" 'BEGIN { if (f < 1) f = 1; printf "%d", 300 * f }')
+for _ in $(seq 1 "$tries"); do
   grep -q '^ready' "$log" && break
   sleep 0.1
 done
@@ -33,6 +35,10 @@ if ! grep -q '^ready' "$log"; then
   exit 1
 fi
 # The window has been told to paint; give the desktop a moment to put it on the display.
-sleep 1
-import -display "$DISPLAY" -window root "$out" || exit 1
+sleep "$(awk -v f="${ORVANE_E2E_TIME_SCALE:-1}" 'BEGIN { if (f < 1) f = 1; print f }')"
+if [ "${out%.xwd}" != "$out" ]; then
+  xwd -display "$DISPLAY" -root -silent >"$out" || exit 1
+else
+  import -display "$DISPLAY" -window root "$out" || exit 1
+fi
 echo "screenshot: $out"
