@@ -160,11 +160,17 @@ void CheckPromptReplacement(ClipboardAgent& agent) {
   for (const Writer writer : {Writer::OwnWindow, Writer::NoWindow}) {
     const Rounds r = TimeReplacements(agent, writer, kPromptRounds);
     std::printf("# replacement after %s: %s\n", WriterName(writer), Summary(r).c_str());
-    Check(r.missed == 0 && Percentile(r.delays, 0.5) <= kPromptMedianMs,
-          Format("a marked text from %s is replaced long before a tick could come (median at "
-                 "most %.0f ms)",
-                 WriterName(writer), kPromptMedianMs),
-          Summary(r));
+    const std::string name =
+        Format("a marked text from %s is replaced long before a tick could come (median at "
+               "most %.0f ms)",
+               WriterName(writer), kPromptMedianMs);
+    if (TimingJudged()) {
+      Check(r.missed == 0 && Percentile(r.delays, 0.5) <= kPromptMedianMs, name, Summary(r));
+    } else {
+      Skip(name, kScaledRunReason);
+      Check(r.missed == 0, Format("every marked text from %s is replaced", WriterName(writer)),
+            Summary(r));
+    }
   }
 }
 
@@ -211,7 +217,8 @@ void CheckMarkedReplyRate(const std::string& exe, ClipboardAgent& agent) {
     PumpFor(300);  // past the start
     const double rate = counter.Rate(kRateWindowMs);
     const double most = kTicksPerSecond * watching * kRateMargin;
-    const double least = kTicksPerSecond * kRateFloor;
+    // A slowed run may replace less often, never more.
+    const double least = kTicksPerSecond * kRateFloor / TimeScale();
     std::printf("# %d watching: %.1f clipboard changes/s\n", watching, rate);
     Check(rate <= most && rate >= least,
           Format("with %d %s watching, a reply holding the marker is replaced no faster than the "
