@@ -198,7 +198,8 @@ bool Prompt(const std::vector<double>& samples) {
 
 // In a slowed run the 100 ms figure says nothing about the tool; that the window was never held
 // up for the stall still does, with the worst answer's limit scaled.
-void CheckPrompt(const std::vector<double>& samples, const std::string& name) {
+void CheckPrompt(const std::vector<double>& samples, const std::string& what) {
+  const std::string name = Format("%s within %.0f ms throughout", what.c_str(), kAnswerMs);
   if (TimingJudged()) {
     Check(Prompt(samples), name, Summary(samples));
     return;
@@ -206,7 +207,7 @@ void CheckPrompt(const std::vector<double>& samples, const std::string& name) {
   Skip(name, kScaledRunReason);
   const double most = kAnswerAtMostMs * TimeScale();
   Check(!samples.empty() && Percentile(samples, 1.0) <= most,
-        Format("%s (slowed run: each within %.0f ms)", name.c_str(), most), Summary(samples));
+        Format("%s, each within %.0f ms in this slowed run", what.c_str(), most), Summary(samples));
 }
 
 // Presses space on StartCheck (moving the focus there first with Tab) and times the untick.
@@ -254,12 +255,8 @@ void CheckStall(const std::string& exe, ClipboardAgent& agent, StalledProgram::M
     }
     std::printf("# %s: posted WM_CHAR %s; Tab %s; untick %.1f ms\n", name.c_str(),
                 Summary(answers.posted).c_str(), Summary(answers.keys).c_str(), untick);
-    CheckPrompt(answers.posted,
-                Format("%s: posted messages are handled within %.0f ms throughout", name.c_str(),
-                       kAnswerMs));
-    CheckPrompt(answers.keys,
-                Format("%s: keystrokes take effect within %.0f ms throughout", name.c_str(),
-                       kAnswerMs));
+    CheckPrompt(answers.posted, name + ": posted messages are handled");
+    CheckPrompt(answers.keys, name + ": keystrokes take effect");
     Check(untickInStall && untick >= 0 && untick <= kUntickMs * TimeScale(),
           name + ": unticking takes effect at once",
           Format("%.1f ms, %s", untick, untickInStall ? "during the stall" : "after the stall"));
