@@ -93,6 +93,11 @@ wine_env_start() {
       rm -rf "$WINEPREFIX"
       cp -a "$WINE_ENV_PREFIX_TEMPLATE" "$WINEPREFIX" || return 1
     fi
+    # A template booted without Marlett gets it here; the copy's registry is its own.
+    if [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] && ! wine_env_fonts; then
+      echo "wine-env: could not install Marlett into the prefix" >&2
+      return 1
+    fi
     return 0
   fi
   # The error about syswow64\rundll32.exe is the missing 32-bit half, and harmless.
