@@ -55,11 +55,9 @@ bool MayWriteClipboard(CheckThread& thread, uint32_t watch) {
 }
 
 void EndCheckThread(CheckThread& thread) {
+  StopChecks(thread);
   {
     LockHold hold(thread.lock);
-    ++thread.watch;
-    thread.watching = false;
-    thread.pending = false;
     thread.ending = true;
   }
   thread.signal.Set();
